@@ -1,0 +1,15 @@
+# Compiler warnings for every target of ours; errors in CI.
+function(varn_set_warnings target)
+  if(MSVC)
+    target_compile_options(${target} PRIVATE /W4)
+    if(VARN_WERROR)
+      target_compile_options(${target} PRIVATE /WX)
+    endif()
+  else()
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Wshadow
+                                              -Wnon-virtual-dtor -Wcast-align -Wformat=2)
+    if(VARN_WERROR)
+      target_compile_options(${target} PRIVATE -Werror)
+    endif()
+  endif()
+endfunction()

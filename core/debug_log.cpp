@@ -1,0 +1,105 @@
+#include "core/debug_log.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <mutex>
+
+namespace {
+
+std::mutex& writerMutex()
+{
+    static std::mutex m;
+    return m;
+}
+
+kiv::LogWriter& logWriter()
+{
+    static kiv::LogWriter w;
+    return w;
+}
+
+kiv::ConsoleWriter& consoleWriter()
+{
+    static kiv::ConsoleWriter w;
+    return w;
+}
+
+std::string vformatLimited(std::size_t bufferSize, const char* format, va_list args)
+{
+    std::string out(bufferSize, '\0');
+    int n = std::vsnprintf(&out[0], bufferSize, format, args);
+    if (n < 0)
+        n = 0;
+    out.resize(std::min<std::size_t>(static_cast<std::size_t>(n), bufferSize - 1));
+    return out;
+}
+
+}  // namespace
+
+void debugLog(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    const std::string text = vformatLimited(kiv::kDebugLogBufferSize, format, args);
+    va_end(args);
+
+    kiv::LogWriter writer;
+    {
+        std::lock_guard<std::mutex> lock(writerMutex());
+        writer = logWriter();
+    }
+    if (writer)
+        writer(text);
+    else
+        kiv::writePlatformDebugOutput(text);
+}
+
+std::string formatString(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    std::string text = vformatLimited(kiv::kFormatStringBufferSize, format, args);
+    va_end(args);
+    return text;
+}
+
+namespace kiv {
+
+void setDebugLogWriter(LogWriter writer)
+{
+    std::lock_guard<std::mutex> lock(writerMutex());
+    logWriter() = std::move(writer);
+}
+
+void setConsoleWriter(ConsoleWriter writer)
+{
+    std::lock_guard<std::mutex> lock(writerMutex());
+    consoleWriter() = std::move(writer);
+}
+
+void consoleWrite(const char* data, std::size_t size)
+{
+    ConsoleWriter writer;
+    {
+        std::lock_guard<std::mutex> lock(writerMutex());
+        writer = consoleWriter();
+    }
+    if (writer) {
+        writer(data, size);
+        return;
+    }
+    std::fwrite(data, 1, size, stdout);
+    std::fflush(stdout);
+}
+
+void consolePrintf(const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    const std::string text = vformatLimited(kDebugLogBufferSize, format, args);
+    va_end(args);
+    consoleWrite(text.data(), text.size());
+}
+
+}  // namespace kiv

@@ -1,0 +1,57 @@
+#include "core/event_text.h"
+
+#include "core/debug_log.h"
+
+kiv::EventText gEventText;
+
+namespace kiv {
+
+EventText::EventText(std::size_t capacity) : mCapacity(capacity) {}
+
+void EventText::append(const std::string& item)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mItems.push_back(item);
+    mSize += item.size();
+    while (mSize > mCapacity && mItems.size() > 1) {
+        mSize -= mItems.front().size();
+        mItems.pop_front();
+        ++mDropped;
+    }
+}
+
+std::string EventText::take()
+{
+    std::deque<std::string> items;
+    std::size_t dropped = 0;
+    std::size_t size = 0;
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        items.swap(mItems);
+        dropped = mDropped;
+        size = mSize;
+        mDropped = 0;
+        mSize = 0;
+    }
+    std::string text;
+    if (dropped > 0)
+        text = formatString("\r EventText= %zu older items dropped\r", dropped);
+    text.reserve(text.size() + size);
+    for (const std::string& item : items)
+        text += item;
+    return text;
+}
+
+void appendExceptionEvent(const std::string& message)
+{
+    gEventText.append("\r KivServer= " + message + "\r");
+}
+
+void reportException(const char* classAndMethod)
+{
+    const std::string message = formatString("*** EXCEPTION  %s\n", classAndMethod);
+    debugLog("%s", message.c_str());
+    appendExceptionEvent(message);
+}
+
+}  // namespace kiv

@@ -1,0 +1,48 @@
+#include "core/host_network.h"
+
+#include <mutex>
+
+namespace kiv {
+namespace {
+
+std::mutex gHostNetworkMutex;
+HostNetwork gHostNetworkOverride;
+
+HostNetwork current()
+{
+    HostNetwork network = platformHostNetwork();
+    std::lock_guard<std::mutex> lock(gHostNetworkMutex);
+    if (gHostNetworkOverride.hostName)
+        network.hostName = gHostNetworkOverride.hostName;
+    if (gHostNetworkOverride.localAddresses)
+        network.localAddresses = gHostNetworkOverride.localAddresses;
+    if (gHostNetworkOverride.resolveName)
+        network.resolveName = gHostNetworkOverride.resolveName;
+    return network;
+}
+
+}  // namespace
+
+void setHostNetwork(HostNetwork network)
+{
+    std::lock_guard<std::mutex> lock(gHostNetworkMutex);
+    gHostNetworkOverride = std::move(network);
+}
+
+bool localHostName(std::string& name, int& error)
+{
+    return current().hostName(name, error);
+}
+
+bool localIpv4Addresses(std::vector<std::uint32_t>& addresses)
+{
+    addresses.clear();
+    return current().localAddresses(addresses);
+}
+
+std::uint32_t resolveIpv4(const std::string& name)
+{
+    return current().resolveName(name);
+}
+
+}  // namespace kiv

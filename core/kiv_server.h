@@ -1,0 +1,150 @@
+// The watchdog server: owns every socket, timer and record of the service and
+// runs the one-second tick on the worker thread.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/udp.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+#include "beacon/beacon_tracker.h"
+#include "metrics/cpu_usage.h"
+#include "net/multicast_receiver.h"
+#include "net/multicast_receiver_cloud.h"
+
+namespace kiv {
+
+class UdpKivServer;
+class UdpBoundSocket;
+
+namespace test {
+struct KivServerProbe;
+}
+
+constexpr int kBeaconSlotCount = 3;
+constexpr int kMaxLinks = 5;
+constexpr unsigned short kWatchdogPort = 34543;
+constexpr unsigned short kCommandPort = 45654;
+constexpr int kKeepAliveTicks = 30;
+constexpr int kReportTicks = 600;
+constexpr int kAlarmHoldoffTicks = 180;
+constexpr const char* kBeaconGroup = "224.2.2.224";
+constexpr const char* kCloudGroup = "224.0.2.224";
+
+using BeaconSlots = std::array<BeaconTracker, kBeaconSlotCount>;
+
+class KivServer
+{
+public:
+    KivServer();
+    virtual ~KivServer();
+    KivServer(const KivServer&) = delete;
+    KivServer& operator=(const KivServer&) = delete;
+
+    // The process-wide instance (set by the constructor, cleared by the
+    // destructor); null while there is none.
+    static KivServer* instance();
+
+    void run();
+    void handle_stop();
+
+    // True once run() has returned normally after a stop.
+    bool runExited() const { return mRunExited.load(); }
+
+    boost::asio::io_context& ioContext() { return mIoService; }
+
+    std::string getOsDescription();
+    std::string getCpuUsageText() const;
+
+    static int getNumIpAddresses();
+    std::string getIpAddressesXml(std::string& work);
+    static void setCrossOver(const std::string& message);
+    static std::uint32_t getNetOctsInt(const std::string& text);
+
+    // Health of a slot's ping target as the dialog shows it: 0 (and the
+    // stored health zeroed) when the slot has no usable ping target.
+    int getPingHealth(int slot);
+
+    std::string getKeepAliveXml(std::string ipAddress);
+    std::string getReportXml(std::string ipAddress);
+    std::string getAlarmXml();
+
+    // The ping-target command, sent from the worker thread: three times to
+    // the beacon group, then once to each bound beacon. Callable from any
+    // thread.
+    void postPingTarget(std::uint32_t address);
+
+    // Runs `f` with the beacon slots under the state lock. The lock is held
+    // only for the call: copy what you need, do no I/O inside.
+    template <typename F>
+    decltype(auto) withBeacons(F&& f)
+    {
+        std::lock_guard<std::mutex> lock(mStateMutex);
+        return f(mBeacons);
+    }
+
+    std::string hostNameText() const;
+    std::string localIpInCommonText() const;
+    std::string cloudSrvIpAddrText() const;
+    void setCloudSrvIpAddr(const std::string& address);
+
+    MulticastReceiver& multicast() { return mMulticast; }
+
+    // One tick's work: ageing, keep-alives, reports, CPU alarm. Normally
+    // driven by the tick timer; tests call it directly.
+    void onPeriodic();
+
+private:
+    friend struct test::KivServerProbe;
+
+    void startTickTimer();
+    void onTick(const boost::system::error_code& error);
+    void ageBeacons();
+    void keepAlivePass();
+    void reportPass();
+    void alarmPass();
+    UdpBoundSocket* boundSocketFor(const boost::asio::ip::udp::endpoint& local) const;
+    void sendPingTargetNow(std::uint32_t address);
+    void applyCrossOver(const std::string& message);
+
+    // Guards the state the dialog reads from its own thread: the beacon
+    // slots, mCpuUsage, mHostName, mLocalIpInCommon and mCloudSrvIpAddr.
+    mutable std::mutex mStateMutex;
+
+    BeaconSlots mBeacons;
+    CpuUsage mCpuSampler;
+    std::array<boost::asio::ip::udp::endpoint, kMaxLinks> mServerEndpoints;
+    std::array<boost::asio::ip::udp::endpoint, kMaxLinks> mLocalEndpoints;
+    boost::asio::io_context mIoService;
+    std::unique_ptr<UdpKivServer> mUdpServer;
+    std::array<std::unique_ptr<UdpBoundSocket>, kMaxLinks> mBoundSockets;
+    std::atomic<bool> mRunExited{false};
+    std::atomic<bool> mRunActive{false};
+    MulticastReceiver mMulticast;
+    MulticastReceiverCloud mMulticastCloud;
+    int mTickSeconds = 5;
+    bool mTickRunning = false;
+    boost::asio::steady_timer mTickTimer;
+    std::string mHostName;
+    std::string mOsDescription;
+    std::string mLocalIpInCommon;
+    std::string mCloudSrvIpAddr;
+    int mAlarmSeconds = 5;
+    int mAlarmPercent = 100;
+    int mCpuUsage = 0;
+    int mTickCount = 0;
+    int mRemotePort = 0;
+    int mAlarmCountdown = 5;
+    int mAlarmHoldoff = 0;
+    int mNumLinks = 0;
+    bool mCrossOverSet = false;
+    bool mReportSent = false;
+};
+
+}  // namespace kiv

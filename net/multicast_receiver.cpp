@@ -1,0 +1,134 @@
+#include "net/multicast_receiver.h"
+
+#include <algorithm>
+#include <memory>
+
+#include <boost/asio/ip/multicast.hpp>
+
+#include "core/debug_log.h"
+#include "core/event_text.h"
+#include "core/kiv_server.h"
+#include "core/text_helpers.h"
+#include "metrics/cpu_usage.h"
+#include "net/socket_tuning.h"
+
+namespace asio = boost::asio;
+using asio::ip::udp;
+
+MulticastReceiver::MulticastReceiver(asio::io_context& ioService, std::string group)
+    : mSocket(ioService), mSenderEndpoint(asio::ip::address_v4::any(), 0)
+{
+    try {
+        debugLog("MulticastReceiver::MulticastReceiver\n");
+        const udp::endpoint listen(asio::ip::make_address("0.0.0.0"), kPort);
+        mSocket.open(listen.protocol());
+        mSocket.set_option(asio::socket_base::reuse_address(true));
+        kiv::restrictToJoinedGroups(mSocket);
+        kiv::ignoreConnectionResets(mSocket);
+        mSocket.bind(listen);
+        mSocket.set_option(asio::ip::multicast::join_group(asio::ip::make_address(group)));
+        start_receive();
+    } catch (...) {
+        kiv::reportException("MulticastReceiver::MulticastReceiver");
+    }
+}
+
+MulticastReceiver::~MulticastReceiver() = default;
+
+void MulticastReceiver::start_receive()
+{
+    mSocket.async_receive_from(asio::buffer(mRecvBuffer), mSenderEndpoint,
+                               [this](const boost::system::error_code& error, std::size_t bytes) {
+                                   handle_receive_from(error, bytes);
+                               });
+}
+
+void MulticastReceiver::handle_receive_from(const boost::system::error_code& error, std::size_t bytes)
+{
+    // Shut-down ends reception; any other error (an ICMP refusal of an
+    // earlier unicast send shows up here) must not silence the channel.
+    if (error == asio::error::operation_aborted)
+        return;
+    if (!error) {
+        const std::string message(mRecvBuffer.data(), std::min(bytes, mRecvBuffer.size()));
+        CpuUsage::getCpuUsage();
+        if (bytes > kParseThreshold)
+            parseMcKivMessage(message);
+    }
+    start_receive();
+}
+
+void MulticastReceiver::parseMcKivMessage(const std::string& message)
+{
+    const std::string::size_type command = message.find("</setPingTarget>");
+    if (command != std::string::npos) {
+        debugLog("cmd=[%i]\n", static_cast<int>(command));
+        return;
+    }
+
+    kiv::KivServer* server = kiv::KivServer::instance();
+    if (server != nullptr && mSenderEndpoint.address().is_v4()) {
+        const std::uint32_t sender = mSenderEndpoint.address().to_v4().to_uint();
+        server->withBeacons([&](kiv::BeaconSlots& beacons) {
+            for (kiv::BeaconTracker& beacon : beacons) {
+                if (beacon.mIpAddress == sender) {
+                    beacon.mMessageCount += 1;
+                    beacon.mMissedTicks = 0;
+                    beacon.mPingTarget = getXmlValue("pingTarget", message);
+                    beacon.mPingTargetHealth = getXmlValueInt("pingTargetHealth", message);
+                    return;
+                }
+            }
+            for (std::size_t i = 0; i < beacons.size(); ++i) {
+                kiv::BeaconTracker& beacon = beacons[i];
+                if (beacon.mIpAddress != 0)
+                    continue;
+                beacon.mIpAddress = sender;
+                beacon.mIpAddressText = getIpAddrString(sender);
+                beacon.mName = getXmlValue("name", message);
+                beacon.mLocation = getXmlValue("location", message);
+                beacon.mSlotIndex = static_cast<std::int32_t>(i);
+                return;
+            }
+        });
+    }
+
+    if (message.find("beaconCfgAlarm") != std::string::npos && kiv::KivServer::instance() != nullptr)
+        kiv::KivServer::setCrossOver(message);
+}
+
+void MulticastReceiver::sendData(std::string text)
+{
+    try {
+        debugLog("==>  MulticastReceiver::sendData\n");
+        const auto data = std::make_shared<std::string>(text.c_str());
+        debugLog("SEND TX DATA=[%s]\n", data->c_str());
+        const udp::endpoint destination(asio::ip::make_address(kiv::kBeaconGroup), kPort);
+        for (int i = 0; i < kGroupSendCount; ++i)
+            mSocket.send_to(asio::buffer(*data), destination);
+        debugLog("<==  MulticastReceiver::sendData\n");
+    } catch (...) {
+        kiv::reportException("MulticastReceiver::sendData");
+    }
+}
+
+void MulticastReceiver::sendData(std::string text, std::string remAddr, int port)
+{
+    try {
+        debugLog("==>  MulticastReceiver::sendData [%s]\n", remAddr.c_str());
+        if (text.empty() || remAddr.empty()) {
+            debugLog("<==  ***ERROR ((sendData.length <= 0) || (remAddr.length <= 0))  "
+                     "MulticastReceiver::sendData\n");
+            return;
+        }
+        const auto data = std::make_shared<std::string>(text.c_str());
+        debugLog("SEND TX DATA TO=[%s:%i]\n", remAddr.c_str(), port);
+        debugLog("SEND TX DATA=[%s]\n", data->c_str());
+        const udp::endpoint destination(asio::ip::make_address(remAddr),
+                                        static_cast<unsigned short>(port));
+        mSocket.send_to(asio::buffer(*data), destination);
+        debugLog("<==  MulticastReceiver::sendData\n");
+    } catch (...) {
+        kiv::reportException("MulticastReceiver::sendData");
+    }
+}

@@ -1,0 +1,40 @@
+// The beacon channel: announcements and configuration in on 224.2.2.224:34543,
+// the ping-target command out to the group and to each beacon.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/udp.hpp>
+
+class MulticastReceiver
+{
+public:
+    MulticastReceiver(boost::asio::io_context& ioService, std::string group);
+    virtual ~MulticastReceiver();
+    MulticastReceiver(const MulticastReceiver&) = delete;
+    MulticastReceiver& operator=(const MulticastReceiver&) = delete;
+
+    void handle_receive_from(const boost::system::error_code& error, std::size_t bytes);
+    void parseMcKivMessage(const std::string& message);
+
+    // To the group, three times.
+    void sendData(std::string text);
+    // Once, to remAddr:port.
+    void sendData(std::string text, std::string remAddr, int port);
+
+    // The socket's own port (34543), for the tests that share it.
+    static constexpr unsigned short kPort = 34543;
+    static constexpr std::size_t kRecvBufferSize = 1024;
+    static constexpr std::size_t kParseThreshold = 10;
+    static constexpr int kGroupSendCount = 3;
+
+private:
+    void start_receive();
+
+    boost::asio::ip::udp::socket mSocket;
+    boost::asio::ip::udp::endpoint mSenderEndpoint;
+    std::array<char, kRecvBufferSize> mRecvBuffer{};
+};

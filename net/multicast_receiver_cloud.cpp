@@ -1,0 +1,72 @@
+#include "net/multicast_receiver_cloud.h"
+
+#include <algorithm>
+
+#include <boost/asio/ip/multicast.hpp>
+
+#include "core/debug_log.h"
+#include "core/event_text.h"
+#include "core/kiv_server.h"
+#include "core/text_helpers.h"
+#include "metrics/cpu_usage.h"
+#include "net/socket_tuning.h"
+
+namespace asio = boost::asio;
+using asio::ip::udp;
+
+MulticastReceiverCloud::MulticastReceiverCloud(asio::io_context& ioService, std::string group)
+    : mSocket(ioService), mSenderEndpoint(asio::ip::address_v4::any(), 0)
+{
+    try {
+        debugLog("MulticastReceiverCloud::MulticastReceiverCloud\n");
+        const udp::endpoint listen(asio::ip::make_address("0.0.0.0"), kPort);
+        mSocket.open(listen.protocol());
+        mSocket.set_option(asio::socket_base::reuse_address(true));
+        kiv::restrictToJoinedGroups(mSocket);
+        kiv::ignoreConnectionResets(mSocket);
+        mSocket.bind(listen);
+        mSocket.set_option(asio::ip::multicast::join_group(asio::ip::make_address(group)));
+        start_receive();
+    } catch (...) {
+        kiv::reportException("MulticastReceiverCloud::MulticastReceiverCloud");
+    }
+}
+
+MulticastReceiverCloud::~MulticastReceiverCloud() = default;
+
+void MulticastReceiverCloud::start_receive()
+{
+    mSocket.async_receive_from(asio::buffer(mRecvBuffer), mSenderEndpoint,
+                               [this](const boost::system::error_code& error, std::size_t bytes) {
+                                   handle_receive_from(error, bytes);
+                               });
+}
+
+void MulticastReceiverCloud::handle_receive_from(const boost::system::error_code& error,
+                                                 std::size_t bytes)
+{
+    if (error == asio::error::operation_aborted)
+        return;
+    if (!error) {
+        const std::size_t size = std::min(bytes, mRecvBuffer.size());
+        debugLog("MulticastReceiverCloud::handle_receive_from\n");
+        kiv::consoleWrite(mRecvBuffer.data(), size);
+        kiv::consoleWrite("\n", 1);
+        const std::string message(mRecvBuffer.data(), size);
+        const char* text = message.c_str();  // shown up to a zero byte
+        debugLog("MulticastRX=[%s]\n", text);
+        gEventText.append(std::string("\r MulticastRX= ") + text + "\r");
+        CpuUsage::getCpuUsage();
+        if (bytes > kParseThreshold)
+            parseMcKivMessage(message);
+    }
+    start_receive();
+}
+
+void MulticastReceiverCloud::parseMcKivMessage(const std::string& message)
+{
+    debugLog("MulticastReceiverCloud::parseMcKivMessage\n");
+    const std::string address = getXmlValue("srvIpAddr", message);
+    if (kiv::KivServer* server = kiv::KivServer::instance())
+        server->setCloudSrvIpAddr(address.c_str());
+}

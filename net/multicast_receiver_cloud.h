@@ -1,0 +1,33 @@
+// The cloud listener: every datagram on 224.0.2.224:34543 is traced, echoed
+// and shown as an event line; its srvIpAddr is kept on the watchdog server.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/udp.hpp>
+
+class MulticastReceiverCloud
+{
+public:
+    MulticastReceiverCloud(boost::asio::io_context& ioService, std::string group);
+    virtual ~MulticastReceiverCloud();
+    MulticastReceiverCloud(const MulticastReceiverCloud&) = delete;
+    MulticastReceiverCloud& operator=(const MulticastReceiverCloud&) = delete;
+
+    void handle_receive_from(const boost::system::error_code& error, std::size_t bytes);
+    void parseMcKivMessage(const std::string& message);
+
+    static constexpr unsigned short kPort = 34543;
+    static constexpr std::size_t kRecvBufferSize = 1024;
+    static constexpr std::size_t kParseThreshold = 10;
+
+private:
+    void start_receive();
+
+    boost::asio::ip::udp::socket mSocket;
+    boost::asio::ip::udp::endpoint mSenderEndpoint;
+    std::array<char, kRecvBufferSize> mRecvBuffer{};
+};

@@ -1,0 +1,87 @@
+#include "net/udp_bound_socket.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "core/debug_log.h"
+#include "core/event_text.h"
+#include "net/socket_tuning.h"
+
+namespace asio = boost::asio;
+using asio::ip::udp;
+
+namespace kiv {
+
+UdpBoundSocket::UdpBoundSocket(asio::io_context& ioService, udp::endpoint local)
+    : mSocket(ioService), mSenderEndpoint(asio::ip::address_v4::any(), 0), mLocalEndpoint(local)
+{
+    try {
+        debugLog("==>  UdpBoundSocket::UdpBoundSocket\n");
+        debugLog("UdpBoundSocket::UdpBoundSocket  UDP SERVER ADDRESS=[%s:%i]\n",
+                 local.address().to_string().c_str(), static_cast<int>(local.port()));
+        mSocket.open(local.protocol());
+        mSocket.set_option(asio::socket_base::reuse_address(true));
+        ignoreConnectionResets(mSocket);
+        mSocket.bind(local);
+        start_receive();
+        debugLog("<==  UdpBoundSocket::UdpBoundSocket\n");
+    } catch (...) {
+        reportException("UdpBoundSocket::UdpBoundSocket");
+    }
+}
+
+UdpBoundSocket::~UdpBoundSocket()
+{
+    debugLog("<> UdpBoundSocket::~UdpBoundSocket\n");
+}
+
+void UdpBoundSocket::start_receive()
+{
+    debugLog("<> UdpBoundSocket::start_receive\n");
+    std::memset(mRecvBuffer.data(), 0, kZeroedSize);
+    mSocket.async_receive_from(asio::buffer(mRecvBuffer.data(), kReceiveSize), mSenderEndpoint,
+                               [this](const boost::system::error_code& error, std::size_t bytes) {
+                                   handle_receive(error, bytes);
+                               });
+}
+
+void UdpBoundSocket::handle_receive(const boost::system::error_code& error, std::size_t bytes)
+{
+    if (error == asio::error::operation_aborted)
+        return;  // the socket is closing
+    debugLog("==>  UdpBoundSocket::handle_receive\n");
+    if (!error || error == asio::error::message_size) {
+        const std::size_t size = std::min(bytes, kReceiveSize);
+        const std::string text(mRecvBuffer.data(), strnlen(mRecvBuffer.data(), size));
+        debugLog("RX DATA FROM=[%s:%i]\n", mSenderEndpoint.address().to_string().c_str(),
+                 static_cast<int>(mSenderEndpoint.port()));
+        debugLog("SIP RX DATA  bytes_transferred=[%i] data=[%s]\n", static_cast<int>(bytes),
+                 text.c_str());
+        if (bytes > kParseThreshold)
+            debugLog("UdpBoundSocket::parseKivMessage   NOT WIRED UP !!!!\n");
+    }
+    start_receive();
+    debugLog("<==  UdpBoundSocket::handle_receive\n");
+}
+
+void UdpBoundSocket::sendData(std::string text, udp::endpoint remote)
+{
+    try {
+        debugLog("==>  UdpBoundSocket::sendData\n");
+        const auto data = std::make_shared<std::string>(text.c_str());
+        if (remote.port() == 0) {
+            debugLog("<==  UdpBoundSocket::sendData  (remote.port() == 0)\n");
+            return;
+        }
+        debugLog("SEND TX DATA TO=[%s:%i]\n", remote.address().to_string().c_str(),
+                 static_cast<int>(remote.port()));
+        debugLog("SEND TX DATA=[%s]\n", data->c_str());
+        mSocket.send_to(asio::buffer(*data), remote);
+        debugLog("<==  UdpBoundSocket::sendData\n");
+    } catch (...) {
+        reportException("UdpBoundSocket::sendData");
+    }
+}
+
+}  // namespace kiv

@@ -1,0 +1,43 @@
+// A UDP socket bound to one local IPv4 address on port 34543: the watchdog
+// messages leave through it from that interface's address.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <string>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/udp.hpp>
+
+namespace kiv {
+
+class UdpBoundSocket
+{
+public:
+    UdpBoundSocket(boost::asio::io_context& ioService, boost::asio::ip::udp::endpoint local);
+    virtual ~UdpBoundSocket();
+    UdpBoundSocket(const UdpBoundSocket&) = delete;
+    UdpBoundSocket& operator=(const UdpBoundSocket&) = delete;
+
+    void start_receive();
+    void handle_receive(const boost::system::error_code& error, std::size_t bytes);
+
+    // Sends up to the first zero character of `text`. A failed send is
+    // logged and recorded; it never leaves this function.
+    void sendData(std::string text, boost::asio::ip::udp::endpoint remote);
+
+    // The address this socket was made for (also when binding failed).
+    const boost::asio::ip::udp::endpoint& localEndpoint() const { return mLocalEndpoint; }
+
+    static constexpr std::size_t kReceiveSize = 1501;
+    static constexpr std::size_t kZeroedSize = 1500;
+    static constexpr std::size_t kParseThreshold = 10;
+
+private:
+    boost::asio::ip::udp::socket mSocket;
+    boost::asio::ip::udp::endpoint mSenderEndpoint;
+    std::array<char, kReceiveSize> mRecvBuffer{};
+    boost::asio::ip::udp::endpoint mLocalEndpoint;
+};
+
+}  // namespace kiv

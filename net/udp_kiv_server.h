@@ -1,0 +1,67 @@
+// The UDP command server on port 45654: answers "STATUS_REQUEST " with a
+// status block and recognises "BEACON_CFG_ALARM ".
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/udp.hpp>
+
+namespace kiv {
+
+class UdpKivData
+{
+public:
+    UdpKivData() = default;
+    virtual ~UdpKivData();
+
+    boost::asio::ip::udp::endpoint mEndpoint{boost::asio::ip::address_v4::any(), 0};
+    std::string mFirstText;
+    std::string mSecondText;
+};
+
+class UdpKivMessage : public UdpKivData
+{
+public:
+    UdpKivMessage() = default;
+    ~UdpKivMessage() override;
+    UdpKivMessage(const UdpKivMessage&) = delete;
+    UdpKivMessage& operator=(const UdpKivMessage&) = delete;
+
+    boost::asio::ip::udp::endpoint mSenderEndpoint{boost::asio::ip::address_v4::any(), 0};
+    std::string mText;
+};
+
+class UdpKivServer
+{
+public:
+    // Throws boost::system::system_error ("open" or "bind") when port 45654
+    // cannot be had, for example while another instance holds it.
+    explicit UdpKivServer(boost::asio::io_context& ioService);
+    virtual ~UdpKivServer();
+    UdpKivServer(const UdpKivServer&) = delete;
+    UdpKivServer& operator=(const UdpKivServer&) = delete;
+
+    void start_receive();
+    void handle_receive(const boost::system::error_code& error, std::size_t bytes);
+    void parseKivMessage();
+    std::shared_ptr<UdpKivMessage> decodeKivMessage(const std::string& text);
+    void handle_BEACON_CFG_ALARM(std::shared_ptr<UdpKivMessage> message);
+    void handle_STATUS_REQUEST(std::shared_ptr<UdpKivMessage> message);
+    static std::string endpointToString(boost::asio::ip::udp::endpoint endpoint);
+
+    static constexpr unsigned short kPort = 45654;
+    static constexpr std::size_t kReceiveSize = 1501;
+    static constexpr std::size_t kZeroedSize = 1500;
+    static constexpr std::size_t kParseThreshold = 10;
+
+private:
+    boost::asio::ip::udp::socket mSocket;
+    std::array<char, kReceiveSize> mRecvBuffer{};
+    std::size_t mReceived = 0;  // bytes of the datagram in hand
+};
+
+}  // namespace kiv

@@ -1,0 +1,37 @@
+// The service without a window: runs until SIGINT or SIGTERM.
+#include <csignal>
+#include <cstdio>
+#include <exception>
+#include <memory>
+
+#include <boost/system/system_error.hpp>
+
+#include "core/debug_log.h"
+#include "core/kiv_srv.h"
+#include "shell/startup_failure.h"
+
+int main()
+{
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    // Block them before any thread starts so only sigwait below sees them.
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    std::unique_ptr<kiv::KivSrv> host;
+    try {
+        host = std::make_unique<kiv::KivSrv>();
+    } catch (const std::exception& error) {
+        kiv::reportStartupFailure(error);
+        return 1;
+    }
+    gServiceHost = host.get();
+
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+
+    gServiceHost = nullptr;
+    host.reset();
+    return 0;
+}

@@ -1,0 +1,33 @@
+#include "shell/startup_failure.h"
+
+#include <cstdio>
+
+#include <boost/asio/error.hpp>
+#include <boost/system/system_error.hpp>
+
+#include "core/debug_log.h"
+#include "core/kiv_server.h"
+
+namespace kiv {
+
+std::string describeStartupFailure(const std::exception& error)
+{
+    if (const auto* systemError = dynamic_cast<const boost::system::system_error*>(&error)) {
+        const boost::system::error_code code = systemError->code();
+        if (code == boost::asio::error::address_in_use || code == boost::asio::error::access_denied)
+            return "VarnWin32 cannot start: UDP port " + std::to_string(kCommandPort) +
+                   " is already in use (is another VarnWin32 running?): " + code.message();
+        return "VarnWin32 cannot start: UDP port " + std::to_string(kCommandPort) +
+               " could not be opened: " + std::string(systemError->what());
+    }
+    return "VarnWin32 cannot start: " + std::string(error.what());
+}
+
+void reportStartupFailure(const std::exception& error)
+{
+    const std::string text = describeStartupFailure(error);
+    debugLog("%s\n", text.c_str());
+    std::fprintf(stderr, "%s\n", text.c_str());
+}
+
+}  // namespace kiv

@@ -1,0 +1,201 @@
+#include <gtest/gtest.h>
+
+#include "core/kiv_server.h"
+#include "support/fake_host.h"
+#include "support/kiv_server_probe.h"
+#include "support/log_capture.h"
+
+namespace {
+
+using kiv::KivServer;
+using kiv::test::FakeCpu;
+using kiv::test::FakeHostNetwork;
+using kiv::test::KivServerProbe;
+using kiv::test::LogCapture;
+
+std::string config(const std::vector<std::string>& servers, const std::string& rest = "")
+{
+    std::string text = "<beaconCfgAlarm>";
+    for (const std::string& s : servers)
+        text += "<srvIpAddr>" + s + "</srvIpAddr>";
+    return text + rest + "</beaconCfgAlarm>";
+}
+
+std::string endpointText(const boost::asio::ip::udp::endpoint& e)
+{
+    return e.address().to_string() + ":" + std::to_string(e.port());
+}
+
+// The crossover only reads the address list; the sockets bound at start are
+// not its business, so these tests run the server with made-up addresses.
+class CrossOver : public ::testing::Test
+{
+protected:
+    void start(std::vector<std::string> locals)
+    {
+        host = std::make_unique<FakeHostNetwork>(std::move(locals));
+        server = std::make_unique<KivServer>();
+        probe = std::make_unique<KivServerProbe>(*server);
+        log.clear();
+    }
+    LogCapture log;
+    FakeCpu cpu;
+    std::unique_ptr<FakeHostNetwork> host;
+    std::unique_ptr<KivServer> server;
+    std::unique_ptr<KivServerProbe> probe;
+};
+
+TEST_F(CrossOver, OnePairOnTheCommonNetwork)
+{
+    start({"10.1.2.5", "192.168.7.20"});
+    KivServer::setCrossOver(config({"192.168.7.1"}, "<srvIpPort>5000</srvIpPort>"
+                                                    "<cpuPercent>90</cpuPercent>"
+                                                    "<alarmSeconds>10</alarmSeconds>"));
+    ASSERT_EQ(1, probe->numLinks());
+    EXPECT_EQ("192.168.7.20:5000", endpointText(probe->localEndpoint(0)));
+    EXPECT_EQ("192.168.7.1:5000", endpointText(probe->serverEndpoint(0)));
+    EXPECT_EQ("192.168.7.20", server->localIpInCommonText());
+    EXPECT_EQ(90, probe->alarmPercent());
+    EXPECT_EQ(10, probe->alarmSeconds());
+    EXPECT_TRUE(probe->crossOverSet());
+    EXPECT_EQ("plant-ws7", server->hostNameText());
+
+    const std::vector<std::string> expected = {
+        "==>  KivServer::setCrossOver\n",
+        "Host name is [plant-ws7]\n",
+        "Address [10.1.2.5]\n",
+        "Address [192.168.7.20]\n",
+        "Add to Local list [10.1.2.5]\n",
+        "Add to Local list [192.168.7.20]\n",
+        "Add to Server list [192.168.7.1]\n",
+        "TEST [10.1.2.5][167838208] ? [3232237312][192.168.7.1]\n",
+        "TEST [192.168.7.20][3232237312] ? [3232237312][192.168.7.1]\n",
+        "FOUND A COMMON NETWORK [1] [0]\n",
+        "SETTING COMMON NETWORK [192.168.7.20] [192.168.7.1]\n",
+        "mRemotePort=[5000]  mAlarmPercent=[90]  mAlarmSeconds=[10]\n",
+        "<==  KivServer::setCrossOver\n",
+    };
+    EXPECT_EQ(expected, log.lines());
+}
+
+TEST_F(CrossOver, TwoLocalsOnOneServerNetwork)
+{
+    start({"10.1.2.5", "10.1.2.6"});
+    KivServer::setCrossOver(config({"10.1.2.1"}, "<srvIpPort>5000</srvIpPort>"));
+    ASSERT_EQ(2, probe->numLinks());
+    EXPECT_EQ("10.1.2.5,  10.1.2.6", server->localIpInCommonText());
+    EXPECT_EQ("10.1.2.6:5000", endpointText(probe->localEndpoint(1)));
+    EXPECT_EQ("10.1.2.1:5000", endpointText(probe->serverEndpoint(1)));
+}
+
+TEST_F(CrossOver, OneLocalTwoServersGivesTwoPairs)
+{
+    start({"10.1.2.5"});
+    KivServer::setCrossOver(config({"10.1.2.1", "10.1.2.2"}, "<srvIpPort>5000</srvIpPort>"));
+    ASSERT_EQ(2, probe->numLinks());
+    EXPECT_EQ("10.1.2.5,  10.1.2.5", server->localIpInCommonText());
+    EXPECT_EQ("10.1.2.2:5000", endpointText(probe->serverEndpoint(1)));
+    EXPECT_TRUE(log.contains("FOUND A COMMON NETWORK [0] [1]\n"));
+}
+
+TEST_F(CrossOver, NoMatchKeepsThePortAndClearsThePairs)
+{
+    start({"10.1.2.5"});
+    KivServer::setCrossOver(config({"10.1.2.1"}, "<srvIpPort>5000</srvIpPort>"));
+    ASSERT_EQ(1, probe->numLinks());
+    KivServer::setCrossOver(config({"10.1.3.1"}, "<srvIpPort>6000</srvIpPort>"));
+    EXPECT_EQ(0, probe->numLinks());
+    EXPECT_EQ("", server->localIpInCommonText());
+    EXPECT_EQ(5000, probe->remotePort());
+    EXPECT_TRUE(probe->crossOverSet());
+}
+
+TEST_F(CrossOver, SecondCallReplacesTheFirstCallsPairs)
+{
+    start({"10.1.2.5", "192.168.7.20"});
+    KivServer::setCrossOver(config({"10.1.2.1"}, "<srvIpPort>5000</srvIpPort>"));
+    KivServer::setCrossOver(config({"192.168.7.1"}, "<srvIpPort>5001</srvIpPort>"));
+    ASSERT_EQ(1, probe->numLinks());
+    EXPECT_EQ("192.168.7.1:5001", endpointText(probe->serverEndpoint(0)));
+    EXPECT_EQ("192.168.7.20", server->localIpInCommonText());
+}
+
+TEST_F(CrossOver, OnlyTheFirstFiveServersAreCompared)
+{
+    start({"10.1.2.5"});
+    KivServer::setCrossOver(config({"10.9.0.1", "10.9.0.2", "10.9.0.3", "10.9.0.4", "10.9.0.5",
+                                    "10.1.2.1"},
+                                   "<srvIpPort>5000</srvIpPort>"));
+    EXPECT_EQ(5, log.count("Add to Server list [10.9.0.1]\n") + log.count("Add to Server list [10.9.0.2]\n") +
+                     log.count("Add to Server list [10.9.0.3]\n") + log.count("Add to Server list [10.9.0.4]\n") +
+                     log.count("Add to Server list [10.9.0.5]\n"));
+    EXPECT_FALSE(log.contains("Add to Server list [10.1.2.1]\n"));
+    EXPECT_EQ(0, probe->numLinks());
+}
+
+TEST_F(CrossOver, ZeroServerAddressNeverMatches)
+{
+    start({"10.1.2.5", "192.168.7.20"});
+    KivServer::setCrossOver(config({"0.0.0.0"}, "<srvIpPort>5000</srvIpPort>"));
+    EXPECT_EQ(0, probe->numLinks());
+    EXPECT_EQ(2, log.count("*** ERROR   getNetOctsInt   (IpAddr == 0)\r\n"));
+}
+
+TEST_F(CrossOver, MoreThanFivePairsKeepTheFirstFive)
+{
+    start({"10.1.2.5", "10.1.2.6"});
+    KivServer::setCrossOver(config({"10.1.2.1", "10.1.2.2", "10.1.2.3"}, "<srvIpPort>5000</srvIpPort>"));
+    ASSERT_EQ(5, probe->numLinks());
+    EXPECT_EQ("10.1.2.5:5000", endpointText(probe->localEndpoint(0)));
+    EXPECT_EQ("10.1.2.6:5000", endpointText(probe->localEndpoint(4)));
+    EXPECT_EQ("10.1.2.2:5000", endpointText(probe->serverEndpoint(4)));
+    EXPECT_TRUE(log.contains("*** TOO MANY PAIRS, DROPPED [10.1.2.6] [10.1.2.3]\n"));
+    EXPECT_EQ("10.1.2.5,  10.1.2.5,  10.1.2.5,  10.1.2.6,  10.1.2.6", server->localIpInCommonText());
+}
+
+TEST_F(CrossOver, MissingAlarmSettingsKeepTheOnesInForce)
+{
+    start({"10.1.2.5"});
+    KivServer::setCrossOver(config({"10.1.2.1"}, "<cpuPercent>85</cpuPercent><alarmSeconds>7</alarmSeconds>"));
+    KivServer::setCrossOver(config({"10.1.2.1"}));
+    EXPECT_EQ(85, probe->alarmPercent());
+    EXPECT_EQ(7, probe->alarmSeconds());
+    EXPECT_TRUE(log.contains("mRemotePort=[0]  mAlarmPercent=[85]  mAlarmSeconds=[7]\n"));
+    KivServer::setCrossOver(config({}, "<alarmSeconds>0</alarmSeconds>"));
+    EXPECT_EQ(85, probe->alarmPercent());
+    EXPECT_EQ(0, probe->alarmSeconds());
+}
+
+TEST_F(CrossOver, UnparsableServerAddressIsCaught)
+{
+    start({"10.1.2.5"});
+    // inet_addr reads the hex part, the address parser does not.
+    KivServer::setCrossOver(config({"10.1.2.0x1"}, "<cpuPercent>50</cpuPercent>"));
+    EXPECT_TRUE(log.contains("*** EXCEPTION  KivServer::setCrossOver\n"));
+    EXPECT_TRUE(log.contains("<==  KivServer::setCrossOver\n"));
+    EXPECT_FALSE(probe->crossOverSet());
+    EXPECT_EQ(100, probe->alarmPercent());
+}
+
+TEST_F(CrossOver, InterfaceListXml)
+{
+    start({"10.1.2.5", "192.168.7.20"});
+    std::string work = "old";
+    EXPECT_EQ("<localIpInterfaces><ipAddr>10.1.2.5</ipAddr><ipAddr>192.168.7.20</ipAddr>"
+              "</localIpInterfaces>",
+              server->getIpAddressesXml(work));
+    EXPECT_EQ(2, KivServer::getNumIpAddresses());
+}
+
+TEST(CrossOverHost, InterfaceListWhenTheHostNameFails)
+{
+    LogCapture log;
+    FakeCpu cpu;
+    FakeHostNetwork host({"10.1.2.5"}, "ws", /*nameFails=*/true);
+    KivServer server;
+    std::string work;
+    EXPECT_EQ("<localIpInterfaces></localIpInterfaces>", server.getIpAddressesXml(work));
+    EXPECT_EQ(0, KivServer::getNumIpAddresses());
+}
+
+}  // namespace

@@ -1,0 +1,260 @@
+#include "core/kiv_server.h"
+
+#include <gtest/gtest.h>
+
+#include "core/event_text.h"
+#include "support/fake_host.h"
+#include "support/kiv_server_probe.h"
+#include "support/log_capture.h"
+
+namespace {
+
+using kiv::KivServer;
+using kiv::test::FakeCpu;
+using kiv::test::FakeHostNetwork;
+using kiv::test::KivServerProbe;
+using kiv::test::LogCapture;
+
+const std::string kOnePairConfig =
+    "<beaconCfgAlarm><srvIpAddr>10.1.2.1</srvIpAddr><srvIpPort>5000</srvIpPort>"
+    "<cpuPercent>100</cpuPercent><alarmSeconds>5</alarmSeconds></beaconCfgAlarm>";
+
+class ServerTest : public ::testing::Test
+{
+protected:
+    LogCapture log;
+    FakeHostNetwork host{{"10.1.2.5"}};
+    FakeCpu cpu{{0}};
+    std::unique_ptr<KivServer> server = std::make_unique<KivServer>();
+    KivServerProbe probe{*server};
+
+    int tickAndCount(const std::string& line)
+    {
+        log.clear();
+        server->onPeriodic();
+        return log.count(line);
+    }
+};
+
+TEST_F(ServerTest, ConstructionBindsOneSocketPerLocalAddress)
+{
+    EXPECT_TRUE(probe.hasBoundSocket(0));
+    for (int k = 1; k < kiv::kMaxLinks; ++k)
+        EXPECT_FALSE(probe.hasBoundSocket(k)) << k;
+    EXPECT_EQ("10.1.2.5:34543", probe.localEndpoint(0).address().to_string() + ":" +
+                                    std::to_string(probe.localEndpoint(0).port()));
+    EXPECT_TRUE(probe.tickRunning());
+    EXPECT_EQ(1, probe.tickSeconds());
+    EXPECT_EQ(KivServer::instance(), server.get());
+    EXPECT_EQ(3, log.count("BeaconTracker::BeaconTracker\n"));
+    EXPECT_TRUE(log.contains("==>  KivServer::KivServer\n"));
+    EXPECT_TRUE(log.contains("Address [10.1.2.5]\n"));
+    EXPECT_TRUE(log.contains("<==  KivServer::KivServer\n"));
+}
+
+TEST_F(ServerTest, TickIsRearmedFromThePreviousExpiry)
+{
+    const auto first = probe.tickExpiry();
+    probe.fireTick();
+    EXPECT_EQ(first + std::chrono::seconds(1), probe.tickExpiry());
+    probe.fireTick();
+    EXPECT_EQ(first + std::chrono::seconds(2), probe.tickExpiry());
+    EXPECT_EQ(2, probe.tickCount());
+}
+
+TEST(ServerConstruction, OnlyTheFirstFiveAddressesGetSockets)
+{
+    LogCapture log;
+    FakeHostNetwork host({"10.9.0.1", "10.9.0.2", "10.9.0.3", "10.9.0.4", "10.9.0.5", "10.9.0.6"});
+    KivServer server;
+    KivServerProbe probe(server);
+    for (int k = 0; k < kiv::kMaxLinks; ++k)
+        EXPECT_TRUE(probe.hasBoundSocket(k)) << k;
+    EXPECT_EQ("10.9.0.5", probe.localEndpoint(4).address().to_string());
+    // Those addresses are not on this host: each bind fails and is recorded.
+    EXPECT_EQ(5, log.count("*** EXCEPTION  UdpBoundSocket::UdpBoundSocket\n"));
+}
+
+TEST(ServerConstruction, HostNameFailureLeavesNoSocketsButTicks)
+{
+    LogCapture log;
+    FakeHostNetwork host({"10.1.2.5"}, "ws", /*nameFails=*/true);
+    KivServer server;
+    KivServerProbe probe(server);
+    EXPECT_FALSE(probe.hasBoundSocket(0));
+    EXPECT_TRUE(probe.tickRunning());
+    EXPECT_TRUE(log.contains("Error [10093]  when getting local host name.\n"));
+}
+
+TEST(ServerConstruction, LookupFailureLeavesNoSockets)
+{
+    LogCapture log;
+    FakeHostNetwork host({"10.1.2.5"}, "ws", false, /*lookupFails=*/true);
+    KivServer server;
+    EXPECT_FALSE(KivServerProbe(server).hasBoundSocket(0));
+    EXPECT_TRUE(log.contains("Yikes! Bad host lookup.\n"));
+    EXPECT_TRUE(log.contains("Yow! Bad host lookup.\n"));
+}
+
+TEST_F(ServerTest, BeaconsAgeAndGoSilentOnTheThirdTick)
+{
+    server->withBeacons([](kiv::BeaconSlots& b) {
+        b[0].mIpAddress = 0x0A000009;
+        b[0].mMessageCount = 4;
+        b[0].mPingTarget = "10.0.0.1";
+        b[0].mPingTargetHealth = 5;
+        b[1].mPingTarget = "0.0.0.0";
+        b[1].mPingTargetHealth = 2;
+        b[2].mPingTarget = "1.2.3";
+        b[2].mPingTargetHealth = 2;
+    });
+    server->onPeriodic();
+    server->onPeriodic();
+    server->withBeacons([](kiv::BeaconSlots& b) {
+        EXPECT_EQ(2, b[0].mMissedTicks);
+        EXPECT_EQ(4, b[0].mMessageCount);
+        EXPECT_EQ(5, b[0].mPingTargetHealth);
+        EXPECT_EQ(0, b[1].mPingTargetHealth);  // "0.0.0.0" is no ping target
+        EXPECT_EQ(0, b[2].mPingTargetHealth);  // nor is text shorter than 7
+    });
+    server->onPeriodic();
+    server->withBeacons([](kiv::BeaconSlots& b) {
+        EXPECT_EQ(3, b[0].mMissedTicks);
+        EXPECT_EQ(0, b[0].mMessageCount);
+        EXPECT_EQ(0, b[0].mPingTargetHealth);
+        EXPECT_EQ(3, b[2].mMissedTicks);  // free slots count too
+    });
+}
+
+TEST_F(ServerTest, PingHealthNeedsAPingTarget)
+{
+    server->withBeacons([](kiv::BeaconSlots& b) {
+        b[0].mPingTarget = "10.0.0.9";
+        b[0].mPingTargetHealth = 3;
+        b[1].mPingTarget = "1.2.3";
+        b[1].mPingTargetHealth = 3;
+        b[1].mSlotIndex = 1;
+    });
+    EXPECT_EQ(3, server->getPingHealth(0));
+    EXPECT_TRUE(log.contains("KivServer::getPingHealth=[0] \n"));
+    EXPECT_EQ(0, server->getPingHealth(1));
+    EXPECT_TRUE(log.contains("RETURN HEALTH=[0][1] \n"));
+    EXPECT_EQ(0, server->getPingHealth(2));
+    EXPECT_TRUE(log.contains("RETURN HEALTH=[0][-1] \n"));  // a free slot
+    server->withBeacons([](kiv::BeaconSlots& b) { EXPECT_EQ(0, b[1].mPingTargetHealth); });
+}
+
+TEST_F(ServerTest, NothingIsSentBeforeTheCrossover)
+{
+    probe.setAlarm(100, 1);
+    cpu.push(100);
+    for (int tick = 1; tick <= 30; ++tick) {
+        log.clear();
+        server->onPeriodic();
+        EXPECT_EQ(0, log.count("sendData for watchdog KEEP ALIVE[0] \n"));
+        EXPECT_EQ(0, log.count("sendData for network [0] \n"));
+    }
+    // The alarm condition was met all the same: only the hold-off moved.
+    EXPECT_EQ(180 - 28, probe.alarmHoldoff());
+    EXPECT_EQ(100, probe.cpuUsage());
+    EXPECT_EQ("100", server->getCpuUsageText());
+}
+
+TEST_F(ServerTest, KeepAliveEveryThirtyTicksAndReportsOnSchedule)
+{
+    KivServer::setCrossOver(kOnePairConfig);
+    ASSERT_EQ(1, probe.numLinks());
+    std::vector<int> keepAlives, reports;
+    for (int tick = 1; tick <= 1200; ++tick) {
+        log.clear();
+        server->onPeriodic();
+        if (log.contains("sendData for watchdog KEEP ALIVE[0] \n"))
+            keepAlives.push_back(tick);
+        if (log.contains("sendData for watchdog [0] \n"))
+            reports.push_back(tick);
+    }
+    ASSERT_EQ(40u, keepAlives.size());
+    for (std::size_t i = 0; i < keepAlives.size(); ++i)
+        EXPECT_EQ(static_cast<int>(30 * (i + 1)), keepAlives[i]);
+    EXPECT_EQ((std::vector<int>{1, 600, 1200}), reports);
+    EXPECT_TRUE(probe.reportSent());
+}
+
+TEST_F(ServerTest, ReportOfTick600GoesOutWithoutCrossover)
+{
+    probe.setTickCount(599);
+    EXPECT_EQ(0, tickAndCount("sendData for watchdog [0] \n"));  // no pairs yet
+    EXPECT_FALSE(probe.reportSent());
+    KivServer::setCrossOver(kOnePairConfig);
+    EXPECT_EQ(1, tickAndCount("sendData for watchdog [0] \n"));  // first tick after
+    EXPECT_EQ(0, tickAndCount("sendData for watchdog [0] \n"));
+}
+
+struct AlarmCase {
+    const char* name;
+    int percent;
+    int seconds;
+    std::vector<int> samples;
+    std::vector<int> alarmTicks;  // within the ticks of `samples`
+};
+
+class AlarmSequence : public ::testing::TestWithParam<AlarmCase>
+{
+};
+
+TEST_P(AlarmSequence, RaisesAlarmsOnTheRightTicks)
+{
+    const AlarmCase& c = GetParam();
+    LogCapture log;
+    FakeHostNetwork host{{"10.1.2.5"}};
+    std::vector<int> samples = c.samples;
+    FakeCpu cpu(samples);
+    KivServer server;
+    KivServerProbe probe(server);
+    KivServer::setCrossOver(kOnePairConfig);
+    probe.setAlarm(c.percent, c.seconds);
+    std::vector<int> alarms;
+    for (std::size_t tick = 1; tick <= samples.size(); ++tick) {
+        log.clear();
+        server.onPeriodic();
+        if (log.contains("sendData for network [0] \n"))
+            alarms.push_back(static_cast<int>(tick));
+    }
+    EXPECT_EQ(c.alarmTicks, alarms) << c.name;
+}
+
+std::vector<int> repeat(int value, int count, std::vector<int> head = {})
+{
+    head.insert(head.end(), static_cast<std::size_t>(count), value);
+    return head;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Alarm, AlarmSequence,
+    ::testing::Values(
+        AlarmCase{"five at 100", 100, 5, repeat(100, 5), {5}},
+        AlarmCase{"four at 100 are not enough", 100, 5, repeat(100, 4, {0}), {}},
+        AlarmCase{"99 resets the count", 100, 5, repeat(100, 5, {100, 100, 99}), {8}},
+        AlarmCase{"hold-off of 180 ticks", 100, 5, repeat(100, 370), {5, 185, 365}},
+        AlarmCase{"one second: first high sample", 90, 1, {10, 95, 95}, {2}},
+        AlarmCase{"zero seconds: first high sample", 90, 0, {10, 95}, {2}},
+        AlarmCase{"zero percent: every sample is high", 0, 5, repeat(0, 200), {5, 185}},
+        AlarmCase{"below threshold never alarms", 90, 1, repeat(89, 50), {}}),
+    [](const ::testing::TestParamInfo<AlarmCase>& param) {
+        std::string name = param.param.name;
+        for (char& ch : name)
+            if (!std::isalnum(static_cast<unsigned char>(ch)))
+                ch = '_';
+        return name;
+    });
+
+TEST_F(ServerTest, AlarmWithoutPairsStillStartsTheHoldOff)
+{
+    probe.setAlarm(50, 1);
+    cpu.push(60);
+    server->onPeriodic();
+    server->onPeriodic();
+    EXPECT_EQ(180, probe.alarmHoldoff());
+}
+
+}  // namespace

@@ -1,0 +1,84 @@
+// Test doubles for the host's addresses and the CPU load.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/host_network.h"
+#include "core/text_helpers.h"
+#include "metrics/cpu_usage.h"
+
+namespace kiv::test {
+
+// Installs a fixed host name and address list for the life of the object.
+class FakeHostNetwork
+{
+public:
+    explicit FakeHostNetwork(std::vector<std::string> addresses, std::string hostName = "plant-ws7",
+                             bool nameFails = false, bool lookupFails = false)
+    {
+        std::vector<std::uint32_t> values;
+        for (const std::string& a : addresses)
+            values.push_back(getIpAddrInt(a));
+        HostNetwork fake;
+        fake.hostName = [hostName, nameFails](std::string& name, int& error) {
+            if (nameFails) {
+                error = 10093;
+                return false;
+            }
+            name = hostName;
+            return true;
+        };
+        fake.localAddresses = [values, lookupFails](std::vector<std::uint32_t>& out) {
+            if (lookupFails)
+                return false;
+            out = values;
+            return true;
+        };
+        fake.resolveName = [](const std::string& name) -> std::uint32_t {
+            return name == "watchdog-1" ? 0xC0A80701u : 0u;
+        };
+        setHostNetwork(std::move(fake));
+    }
+    ~FakeHostNetwork() { setHostNetwork(HostNetwork{}); }
+    FakeHostNetwork(const FakeHostNetwork&) = delete;
+    FakeHostNetwork& operator=(const FakeHostNetwork&) = delete;
+};
+
+// Feeds CPU samples in order; repeats the last one when they run out.
+class FakeCpu
+{
+public:
+    explicit FakeCpu(std::vector<int> samples = {0}) : mSamples(samples.begin(), samples.end())
+    {
+        CpuUsage::setSampler([this] { return next(); });
+    }
+    ~FakeCpu() { CpuUsage::setSampler(nullptr); }
+    FakeCpu(const FakeCpu&) = delete;
+    FakeCpu& operator=(const FakeCpu&) = delete;
+
+    void push(int sample)
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        mSamples.push_back(sample);
+    }
+
+private:
+    int next()
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        if (mSamples.size() > 1) {
+            const int v = mSamples.front();
+            mSamples.pop_front();
+            return v;
+        }
+        return mSamples.empty() ? 0 : mSamples.front();
+    }
+    std::mutex mMutex;
+    std::deque<int> mSamples;
+};
+
+}  // namespace kiv::test

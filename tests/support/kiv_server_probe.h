@@ -1,0 +1,39 @@
+// Reaches into the watchdog server's private state for the tests.
+#pragma once
+
+#include "core/kiv_server.h"
+
+namespace kiv::test {
+
+struct KivServerProbe {
+    explicit KivServerProbe(KivServer& server) : s(server) {}
+    KivServer& s;
+
+    int tickCount() const { return s.mTickCount; }
+    int numLinks() const { return s.mNumLinks; }
+    bool crossOverSet() const { return s.mCrossOverSet; }
+    bool reportSent() const { return s.mReportSent; }
+    int remotePort() const { return s.mRemotePort; }
+    int alarmPercent() const { return s.mAlarmPercent; }
+    int alarmSeconds() const { return s.mAlarmSeconds; }
+    int alarmHoldoff() const { return s.mAlarmHoldoff; }
+    int alarmCountdown() const { return s.mAlarmCountdown; }
+    int cpuUsage() const { return s.mCpuUsage; }
+    bool tickRunning() const { return s.mTickRunning; }
+    int tickSeconds() const { return s.mTickSeconds; }
+    bool hasUdpServer() const { return s.mUdpServer != nullptr; }
+    const boost::asio::ip::udp::endpoint& localEndpoint(int k) const { return s.mLocalEndpoints.at(k); }
+    const boost::asio::ip::udp::endpoint& serverEndpoint(int k) const { return s.mServerEndpoints.at(k); }
+    bool hasBoundSocket(int k) const { return s.mBoundSockets.at(k) != nullptr; }
+    boost::asio::steady_timer::time_point tickExpiry() const { return s.mTickTimer.expiry(); }
+    void setAlarm(int percent, int seconds)
+    {
+        s.mAlarmPercent = percent;
+        s.mAlarmSeconds = seconds;
+        s.mAlarmCountdown = seconds;
+    }
+    void setTickCount(int ticks) { s.mTickCount = ticks; }
+    void fireTick() { s.onTick(boost::system::error_code()); }
+};
+
+}  // namespace kiv::test
