@@ -25,6 +25,7 @@ kiv::ConsoleWriter& consoleWriter()
     return w;
 }
 
+VARN_PRINTF(2, 0)
 std::string vformatLimited(std::size_t bufferSize, const char* format, va_list args)
 {
     std::string out(bufferSize, '\0');

@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test: the normal build and
+# a ThreadSanitizer build. The network tests make private network namespaces,
+# which needs root: run as root or with sudo available.
+set -euo pipefail
+cd "$(dirname "$0")"
+tools/setup/install-deps.sh
+
+if [ "$(id -u)" -ne 0 ] && command -v sudo >/dev/null 2>&1; then
+  exec sudo --preserve-env=CI "$0" "$@"
+fi
+
+jobs=$(nproc)
+status=0
+
+echo "== build and test (warnings are errors)"
+cmake -S . -B build-check -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARN_WERROR=ON
+cmake --build build-check -j"$jobs"
+(cd build-check && ctest --output-on-failure) || status=1
+
+echo "== ThreadSanitizer build and test"
+# clang: GCC cannot instrument the fences inside Boost.Asio.
+cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARN_WERROR=ON -DVARN_SANITIZE=thread \
+  -DCMAKE_CXX_COMPILER=clang++
+cmake --build build-tsan -j"$jobs"
+(cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure) || status=1
+
+exit $status

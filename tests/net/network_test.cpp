@@ -1,0 +1,458 @@
+// The real service on real sockets, in the namespaces the harness made: the
+// program's side holds 10.1.2.5/24 and 192.168.7.20/24, the peer side plays
+// the watchdog servers (10.1.2.1, 192.168.7.1) and remote beacons.
+#include <cstdlib>
+
+#include <boost/asio/post.hpp>
+#include <gtest/gtest.h>
+
+#include "core/debug_log.h"
+#include "core/event_text.h"
+#include "core/kiv_server.h"
+#include "core/kiv_srv.h"
+#include "core/text_helpers.h"
+#include "metrics/os_description.h"
+#include "support/fake_host.h"
+#include "support/log_capture.h"
+#include "support/udp_peer.h"
+#include "support/wait.h"
+
+namespace {
+
+using kiv::KivServer;
+using kiv::KivSrv;
+using kiv::test::Datagram;
+using kiv::test::FakeCpu;
+using kiv::test::LogCapture;
+using kiv::test::UdpPeer;
+using kiv::test::waitFor;
+using Where = UdpPeer::Where;
+
+constexpr std::uint16_t kBeaconPort = 34543;
+constexpr std::uint16_t kStatusPort = 45654;
+constexpr const char* kGroup = "224.2.2.224";
+constexpr const char* kCloud = "224.0.2.224";
+
+std::string announcement(const std::string& name, const std::string& pingTarget = "10.9.9.9",
+                         int health = 2)
+{
+    return "<beacon><name>" + name + "</name><location>hall " + name + "</location><pingTarget>" +
+           pingTarget + "</pingTarget><pingTargetHealth>" + std::to_string(health) +
+           "</pingTargetHealth></beacon>";
+}
+
+std::string hostName()
+{
+    char buffer[256] = {};
+    ::gethostname(buffer, sizeof buffer - 1);
+    return buffer;
+}
+
+class Network : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (kiv::test::peerNamespace().empty())
+            GTEST_SKIP() << "needs the harness's peers mode";
+        host = std::make_unique<KivSrv>();
+        server = host->server();
+    }
+    void TearDown() override { host.reset(); }
+
+    // A beacon on this host (address on loopback) sending to the group.
+    std::unique_ptr<UdpPeer> localBeacon(const std::string& address)
+    {
+        auto beacon = std::make_unique<UdpPeer>(address, 0);
+        beacon->setMulticastInterface("10.1.2.5");
+        return beacon;
+    }
+
+    // Runs a tick's work on the worker, as the timer would, and waits for it.
+    void tick(int count = 1)
+    {
+        std::atomic<int> done{0};
+        for (int i = 0; i < count; ++i)
+            boost::asio::post(server->ioContext(), [this, &done] {
+                server->onPeriodic();
+                ++done;
+            });
+        ASSERT_TRUE(waitFor([&] { return done.load() == count; }));
+    }
+
+    template <typename F>
+    auto slots(F f)
+    {
+        return server->withBeacons(f);
+    }
+
+    bool slotBound(int slot, const std::string& address)
+    {
+        return waitFor([&] {
+            return slots([&](kiv::BeaconSlots& b) { return b[slot].mIpAddressText == address; });
+        });
+    }
+
+    LogCapture log;
+    FakeCpu cpu{{7}};
+    std::unique_ptr<KivSrv> host;
+    KivServer* server = nullptr;
+};
+
+TEST_F(Network, AnnouncementsBindAndUpdateSlots)
+{
+    auto beacon = localBeacon("10.0.0.9");
+    ASSERT_TRUE(beacon->sendTo(announcement("pump 3", "10.0.0.1", 5), kGroup, kBeaconPort));
+    ASSERT_TRUE(slotBound(0, "10.0.0.9"));
+    slots([](kiv::BeaconSlots& b) {
+        EXPECT_EQ(0x0A000009u, b[0].mIpAddress);
+        EXPECT_EQ("pump 3", b[0].mName);
+        EXPECT_EQ("hall pump 3", b[0].mLocation);
+        EXPECT_EQ(0, b[0].mSlotIndex);
+        EXPECT_EQ(0, b[0].mMessageCount);  // the binding message does not count
+        EXPECT_EQ("", b[0].mPingTarget);
+    });
+    ASSERT_TRUE(beacon->sendTo(announcement("renamed", "10.0.0.1", 5), kGroup, kBeaconPort));
+    ASSERT_TRUE(waitFor([&] { return slots([](kiv::BeaconSlots& b) { return b[0].mMessageCount == 1; }); }));
+    slots([](kiv::BeaconSlots& b) {
+        EXPECT_EQ("pump 3", b[0].mName);
+        EXPECT_EQ("10.0.0.1", b[0].mPingTarget);
+        EXPECT_EQ(5, b[0].mPingTargetHealth);
+        EXPECT_EQ(0, b[0].mMissedTicks);
+    });
+}
+
+TEST_F(Network, TenBytesAreDroppedElevenParsed)
+{
+    auto beacon = localBeacon("10.0.0.10");
+    ASSERT_TRUE(beacon->sendTo("<name>abc>", kGroup, kBeaconPort));   // 10 bytes
+    ASSERT_TRUE(beacon->sendTo("<name>abcd>", kGroup, kBeaconPort));  // 11 bytes
+    ASSERT_TRUE(slotBound(0, "10.0.0.10"));
+    // Had the first one been parsed, it would have bound the slot and the
+    // second would have counted as a message.
+    slots([](kiv::BeaconSlots& b) {
+        EXPECT_EQ(0, b[0].mMessageCount);
+        EXPECT_EQ("abcd>", b[0].mName);
+    });
+}
+
+TEST_F(Network, FourthBeaconAndCommandEchoTouchNoSlot)
+{
+    const char* addresses[] = {"10.0.0.9", "10.0.0.10", "10.0.0.11"};
+    for (int i = 0; i < 3; ++i) {
+        auto beacon = localBeacon(addresses[i]);
+        ASSERT_TRUE(beacon->sendTo(announcement("b" + std::to_string(i)), kGroup, kBeaconPort));
+        ASSERT_TRUE(slotBound(i, addresses[i]));
+    }
+    auto fourth = localBeacon("10.0.0.12");
+    ASSERT_TRUE(fourth->sendTo("<setPingTarget>10.0.0.9</setPingTarget>", kGroup, kBeaconPort));
+    ASSERT_TRUE(waitFor([&] { return log.contains("cmd=[23]\n"); }));
+    // A configuration from the fourth sender still reaches the crossover.
+    ASSERT_TRUE(fourth->sendTo(announcement("b4") + "<beaconCfgAlarm/>", kGroup, kBeaconPort));
+    ASSERT_TRUE(waitFor([&] { return log.contains("<==  KivServer::setCrossOver\n"); }));
+    slots([&](kiv::BeaconSlots& b) {
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(addresses[i], b[i].mIpAddressText);
+            EXPECT_EQ("b" + std::to_string(i), b[i].mName);
+            EXPECT_EQ(0, b[i].mMessageCount);
+        }
+    });
+}
+
+TEST_F(Network, CommandAndConfigurationInOneDatagramIsACommand)
+{
+    auto beacon = localBeacon("10.0.0.9");
+    ASSERT_TRUE(beacon->sendTo("<beaconCfgAlarm><srvIpAddr>10.1.2.1</srvIpAddr>"
+                               "<setPingTarget>10.0.0.9</setPingTarget>",
+                               kGroup, kBeaconPort));
+    ASSERT_TRUE(waitFor([&] { return log.contains("cmd=[70]\n"); }));
+    EXPECT_FALSE(log.contains("==>  KivServer::setCrossOver\n"));
+}
+
+class WatchdogPeers : public Network
+{
+protected:
+    void SetUp() override
+    {
+        Network::SetUp();
+        if (IsSkipped())
+            return;
+        island = std::make_unique<UdpPeer>("10.1.2.1", 5000, Where::PeerNamespace);
+        plant = std::make_unique<UdpPeer>("192.168.7.1", 5000, Where::PeerNamespace);
+        auto beacon = localBeacon("10.0.0.11");
+        ASSERT_TRUE(beacon->sendTo("<beaconCfgAlarm><srvIpAddr>10.1.2.1</srvIpAddr>"
+                                   "<srvIpAddr>192.168.7.1</srvIpAddr><srvIpPort>5000</srvIpPort>"
+                                   "<cpuPercent>50</cpuPercent><alarmSeconds>2</alarmSeconds>"
+                                   "</beaconCfgAlarm>",
+                                   kGroup, kBeaconPort));
+        ASSERT_TRUE(waitFor([&] { return log.contains("<==  KivServer::setCrossOver\n"); }));
+        ASSERT_EQ("10.1.2.5,  192.168.7.20", server->localIpInCommonText());
+    }
+    std::string interfaces() const
+    {
+        return "<localIpInterfaces><ipAddr>10.1.2.5</ipAddr><ipAddr>192.168.7.20</ipAddr>"
+               "</localIpInterfaces>";
+    }
+    std::unique_ptr<UdpPeer> island;
+    std::unique_ptr<UdpPeer> plant;
+};
+
+TEST_F(WatchdogPeers, ReportRightAfterTheCrossoverFromEachInterface)
+{
+    tick();
+    const std::string os = buildOsDescription();
+    for (auto* peer : {island.get(), plant.get()}) {
+        const std::optional<Datagram> report = peer->receive();
+        ASSERT_TRUE(report);
+        const std::string local = peer == island.get() ? "10.1.2.5" : "192.168.7.20";
+        EXPECT_EQ(local, report->fromAddress);
+        EXPECT_EQ(kBeaconPort, report->fromPort);
+        // The first tick reports before it samples the CPU: still 0.
+        EXPECT_EQ("<wdStatus>\n" + interfaces() + "<ipAddr>" + local + "</ipAddr>\n"
+                  "<ipPort>34543</ipPort>\n<cpuUsage>0</cpuUsage>\n<osDesc>" + os + "</osDesc>\n"
+                  "<hostName>" + hostName() + "</hostName>\n<wdVer>1.0</wdVer>\n</wdStatus>\n",
+                  report->data);
+    }
+}
+
+TEST_F(WatchdogPeers, KeepAliveOnTheThirtiethTick)
+{
+    tick(29);
+    island->drain(std::chrono::milliseconds(100));  // the report of tick 1
+    plant->drain(std::chrono::milliseconds(100));
+    tick();
+    const std::optional<Datagram> keepAlive = island->receive();
+    ASSERT_TRUE(keepAlive);
+    EXPECT_EQ("10.1.2.5", keepAlive->fromAddress);
+    EXPECT_EQ(kBeaconPort, keepAlive->fromPort);
+    EXPECT_EQ("<wdKA>\n<ipAddr>10.1.2.5</ipAddr>\n<cpuUsage>7</cpuUsage>\n<osDesc>" +
+                  buildOsDescription() + "</osDesc>\n<hostName>" + hostName() +
+                  "</hostName>\n<wdVer>1.0</wdVer>\n</wdKA>\n",
+              keepAlive->data);
+    const std::optional<Datagram> other = plant->receive();
+    ASSERT_TRUE(other);
+    EXPECT_EQ("192.168.7.20", other->fromAddress);
+}
+
+TEST_F(WatchdogPeers, CpuAlarmReachesBothServers)
+{
+    cpu.push(10);  // below 50: the new two-sample count takes effect
+    cpu.push(80);
+    cpu.push(80);
+    tick(4);
+    for (auto* peer : {island.get(), plant.get()}) {
+        std::optional<Datagram> d = peer->receive();
+        ASSERT_TRUE(d);
+        ASSERT_EQ(0u, d->data.find("<wdStatus>"));  // tick 1's report
+        d = peer->receive();
+        ASSERT_TRUE(d);
+        EXPECT_EQ("<CPU_ALARM>\n" + interfaces() + "<ipPort>\n34543</ipPort>\n<cpuUsage>\n80</cpuUsage>\n"
+                  "<osDesc>\n" + buildOsDescription() + "</osDesc>\n<hostName>\n" + hostName() +
+                  "</hostName>\n<wdVer>1.0</wdVer>\n</CPU_ALARM>\n",
+                  d->data);
+        EXPECT_EQ(kBeaconPort, d->fromPort);
+    }
+}
+
+TEST_F(WatchdogPeers, SendFailureOfAVanishedAddressIsCaught)
+{
+    tick();
+    island->drain(std::chrono::milliseconds(100));
+    plant->drain(std::chrono::milliseconds(100));
+    ASSERT_EQ(0, std::system("ip addr del 192.168.7.20/24 dev varn-b"));
+    tick(30);  // keep-alives: the plant one cannot leave any more
+    ASSERT_EQ(0, std::system("ip addr add 192.168.7.20/24 dev varn-b"));
+    EXPECT_TRUE(log.contains("*** EXCEPTION  UdpBoundSocket::sendData\n"));
+    EXPECT_NE(std::string::npos,
+              KivSrv::takeEventText().find("\r KivServer= *** EXCEPTION  UdpBoundSocket::sendData\n\r"));
+    const std::optional<Datagram> keepAlive = island->receive();
+    ASSERT_TRUE(keepAlive);  // the other pair goes on
+    EXPECT_EQ(0u, keepAlive->data.find("<wdKA>"));
+    tick();  // and so does the tick
+    EXPECT_FALSE(log.contains("*** EXCEPTION  KivServer::run\n"));
+}
+
+class StatusPort : public Network
+{
+protected:
+    std::string expectedReply() const
+    {
+        return "<status><ipAddr>10.1.2.5</ipAddr>\n<ipPort>45654</ipPort>\n<cpuPercent>7</cpuPercent>\n"
+               "<os>" + buildOsDescription() + "</os>\n</status>";
+    }
+};
+
+TEST_F(StatusPort, AnswersToTheRequestersPort)
+{
+    UdpPeer requester("10.1.2.1", 0, Where::PeerNamespace);
+    ASSERT_TRUE(requester.sendTo("STATUS_REQUEST ", "10.1.2.5", kStatusPort));
+    const std::optional<Datagram> reply = requester.receive();
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(expectedReply(), reply->data);
+    EXPECT_EQ("10.1.2.5", reply->fromAddress);
+    EXPECT_EQ(kStatusPort, reply->fromPort);
+    EXPECT_TRUE(waitFor([&] { return log.contains("remote_endpoint_=[10.1.2.1:" + std::to_string(requester.port()) + "]\n"); }));
+}
+
+TEST_F(StatusPort, OnlyTheWordWithItsBlankIsAnswered)
+{
+    struct Case {
+        std::string request;
+        bool answered;
+    };
+    const std::string noise(2000, 'x');
+    const Case cases[] = {
+        {"STATUS_REQUEST", false},                              // 14 bytes, no blank
+        {"BEACON_CFG_ALARM STATUS_REQUEST ", false},            // the alarm word wins
+        {"xx STATUS_REQUEST yy", true},                         // anywhere in the text
+        {std::string("\0STATUS_REQUEST ", 16), false},          // text empty at the zero
+        {std::string("STATUS_REQUEST \0tail", 20), true},      // text up to the zero
+        {"STATUS_REQUEST " + noise, true},                      // 2015 bytes, cut to 1501
+        {std::string(1490, 'y') + "STATUS_REQUEST ", false},    // the word lies past byte 1501
+        {"short", false},
+        {"", false},
+    };
+    for (const Case& c : cases) {
+        UdpPeer requester("10.1.2.1", 0, Where::PeerNamespace);
+        UdpPeer marker("10.1.2.1", 0, Where::PeerNamespace);
+        ASSERT_TRUE(requester.sendTo(c.request, "10.1.2.5", kStatusPort));
+        ASSERT_TRUE(marker.sendTo("STATUS_REQUEST ", "10.1.2.5", kStatusPort));
+        // Datagrams are handled one after the other: once the marker is
+        // answered, the request before it has had its answer, if any.
+        ASSERT_TRUE(marker.receive()) << c.request.size();
+        const std::optional<Datagram> reply = requester.receive(std::chrono::milliseconds(c.answered ? 5000 : 50));
+        EXPECT_EQ(c.answered, reply.has_value()) << "request of " << c.request.size() << " bytes";
+        if (reply) {
+            EXPECT_EQ(expectedReply(), reply->data);
+        }
+    }
+}
+
+TEST_F(StatusPort, LongDatagramThenShortOneReadsCorrectly)
+{
+    UdpPeer requester("10.1.2.1", 0, Where::PeerNamespace);
+    ASSERT_TRUE(requester.sendTo(std::string(1501, 'z'), "10.1.2.5", kStatusPort));
+    ASSERT_TRUE(requester.sendTo("STATUS_REQUEST ", "10.1.2.5", kStatusPort));
+    ASSERT_TRUE(requester.receive());
+    EXPECT_TRUE(log.contains("SIP RX DATA  bytes_transferred=[1501] data=[" + std::string(1501, 'z') + "]\n"));
+    EXPECT_TRUE(log.contains("SIP RX DATA  bytes_transferred=[15] data=[STATUS_REQUEST ]\n"));
+}
+
+TEST_F(Network, CloudDatagramsBecomeEventLines)
+{
+    UdpPeer cloud("10.0.0.9", 0);
+    cloud.setMulticastInterface("10.1.2.5");
+    KivSrv::takeEventText();
+    ASSERT_TRUE(cloud.sendTo("<srvIpAddr>10.0.0.1</srvIpAddr>", kCloud, kBeaconPort));
+    ASSERT_TRUE(waitFor([&] { return server->cloudSrvIpAddrText() == "10.0.0.1"; }));
+    ASSERT_TRUE(cloud.sendTo(std::string("hello\0world", 11), kCloud, kBeaconPort));
+    ASSERT_TRUE(waitFor([&] { return server->cloudSrvIpAddrText().empty(); }));
+    EXPECT_EQ("\r MulticastRX= <srvIpAddr>10.0.0.1</srvIpAddr>\r\r MulticastRX= hello\r",
+              KivSrv::takeEventText());
+    EXPECT_EQ(std::string("<srvIpAddr>10.0.0.1</srvIpAddr>\nhello\0world\n", 44), log.console());
+    // The beacon channel does not hear the cloud group.
+    slots([](kiv::BeaconSlots& b) { EXPECT_EQ(0u, b[0].mIpAddress); });
+}
+
+class PingTarget : public Network
+{
+};
+
+TEST_F(PingTarget, GoesToTheGroupThriceAndToEachBoundBeacon)
+{
+    UdpPeer group("0.0.0.0", kBeaconPort, Where::PeerNamespace, /*reuse=*/true);
+    group.joinGroup(kGroup, "10.1.2.1");
+    UdpPeer beaconA("10.1.2.11", kBeaconPort, Where::PeerNamespace, true);
+    UdpPeer beaconB("10.1.2.12", kBeaconPort, Where::PeerNamespace, true);
+    beaconA.setMulticastInterface("10.1.2.11");
+    beaconB.setMulticastInterface("10.1.2.12");
+    ASSERT_TRUE(beaconA.sendTo(announcement("a"), kGroup, kBeaconPort));
+    ASSERT_TRUE(slotBound(0, "10.1.2.11"));
+    ASSERT_TRUE(beaconB.sendTo(announcement("b"), kGroup, kBeaconPort));
+    ASSERT_TRUE(slotBound(1, "10.1.2.12"));
+    group.drain(std::chrono::milliseconds(100));  // the announcements themselves
+
+    server->postPingTarget(getIpAddrInt("10.1.2.3"));
+    const std::string command = "<setPingTarget>10.1.2.3</setPingTarget>";
+    for (int i = 0; i < 3; ++i) {
+        const std::optional<Datagram> d = group.receive();
+        ASSERT_TRUE(d) << i;
+        EXPECT_EQ(command, d->data);
+        EXPECT_EQ(kBeaconPort, d->fromPort);
+    }
+    for (UdpPeer* beacon : {&beaconA, &beaconB}) {
+        const std::optional<Datagram> d = beacon->receive();
+        ASSERT_TRUE(d);
+        EXPECT_EQ(command, d->data);
+        EXPECT_EQ(kBeaconPort, d->fromPort);
+    }
+    EXPECT_FALSE(group.receive(std::chrono::milliseconds(100)));
+    ASSERT_TRUE(waitFor([&] { return log.count("<==  ***ERROR ((sendData.length <= 0) || (remAddr.length <= 0))  MulticastReceiver::sendData\n") == 1; }));
+    // Our own group copy came back too and was taken for a command.
+    EXPECT_TRUE(waitFor([&] { return log.count("cmd=[23]\n") == 3; }));
+}
+
+TEST_F(PingTarget, RefusedAndUnreachableBeaconsDoNotStopTheChannel)
+{
+    UdpPeer gone("10.1.2.13", 0, Where::PeerNamespace);  // nothing listens on its 34543
+    gone.setMulticastInterface("10.1.2.13");
+    ASSERT_TRUE(gone.sendTo(announcement("gone"), kGroup, kBeaconPort));
+    ASSERT_TRUE(slotBound(0, "10.1.2.13"));
+    auto local = localBeacon("10.0.0.12");
+    ASSERT_TRUE(local->sendTo(announcement("local"), kGroup, kBeaconPort));
+    ASSERT_TRUE(slotBound(1, "10.0.0.12"));
+    ASSERT_EQ(0, std::system("ip addr del 10.0.0.12/32 dev lo"));  // no route to it now
+
+    server->postPingTarget(getIpAddrInt("10.1.2.3"));
+    ASSERT_TRUE(waitFor([&] { return log.contains("*** EXCEPTION  MulticastReceiver::sendData\n"); }));
+    server->postPingTarget(getIpAddrInt("10.1.2.4"));
+    ASSERT_EQ(0, std::system("ip addr add 10.0.0.12/32 dev lo"));
+
+    // The channel still hears its beacons and the status port still answers.
+    ASSERT_TRUE(gone.sendTo(announcement("gone", "10.0.0.5", 3), kGroup, kBeaconPort));
+    ASSERT_TRUE(waitFor([&] { return slots([](kiv::BeaconSlots& b) { return b[0].mMessageCount >= 1; }); }));
+    UdpPeer requester("10.1.2.1", 0, Where::PeerNamespace);
+    ASSERT_TRUE(requester.sendTo("STATUS_REQUEST ", "10.1.2.5", kStatusPort));
+    EXPECT_TRUE(requester.receive());
+}
+
+TEST_F(Network, FloodsOnEveryPortLeaveTheServiceAnswering)
+{
+    kiv::setDebugLogWriter([](const std::string&) {});
+    kiv::setConsoleWriter([](const char*, std::size_t) {});
+    constexpr int kFlood = 100000;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    UdpPeer flooder("10.0.0.10", 0);
+    flooder.setMulticastInterface("10.1.2.5");
+    const std::string beaconText = announcement("flood");
+    const std::string cloudText(1000, 'c');
+    int sent = 0;
+    for (int i = 0; i < kFlood && std::chrono::steady_clock::now() < deadline; ++i) {
+        sent += flooder.sendTo(beaconText, kGroup, kBeaconPort);
+        sent += flooder.sendTo(cloudText, kCloud, kBeaconPort);
+        sent += flooder.sendTo("not a command at all", "10.1.2.5", kStatusPort);
+        sent += flooder.sendTo("junk for the bound socket", "10.1.2.5", kBeaconPort);
+    }
+    EXPECT_GT(sent, 0);
+    // The event text stays bounded however much the cloud group sends.
+    EXPECT_LE(KivSrv::takeEventText().size(), kiv::EventText::kDefaultCapacity + 100);
+
+    auto beacon = localBeacon("10.0.0.9");
+    ASSERT_TRUE(waitFor([&] {
+        beacon->sendTo(announcement("after"), kGroup, kBeaconPort);
+        return slots([](kiv::BeaconSlots& b) {
+            for (auto& s : b) {
+                if (s.mIpAddressText == "10.0.0.9" && s.mMessageCount > 0)
+                    return true;
+            }
+            return false;
+        });
+    }, std::chrono::seconds(30)));
+    UdpPeer requester("10.1.2.1", 0, Where::PeerNamespace);
+    ASSERT_TRUE(waitFor([&] {
+        requester.sendTo("STATUS_REQUEST ", "10.1.2.5", kStatusPort);
+        return requester.receive(std::chrono::milliseconds(200)).has_value();
+    }, std::chrono::seconds(30)));
+}
+
+}  // namespace
