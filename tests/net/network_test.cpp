@@ -272,6 +272,29 @@ TEST_F(WatchdogPeers, SendFailureOfAVanishedAddressIsCaught)
     EXPECT_FALSE(log.contains("*** EXCEPTION  KivServer::run\n"));
 }
 
+TEST_F(Network, EachPairLeavesFromItsOwnLocalAddress)
+{
+    // Two servers on the island network give two pairs that share the local
+    // address 10.1.2.5; the second must not leave through the socket of the
+    // second local address (192.168.7.20).
+    UdpPeer first("10.1.2.1", 5000, Where::PeerNamespace);
+    UdpPeer second("10.1.2.11", 5000, Where::PeerNamespace);
+    auto beacon = localBeacon("10.0.0.11");
+    ASSERT_TRUE(beacon->sendTo("<beaconCfgAlarm><srvIpAddr>10.1.2.1</srvIpAddr>"
+                               "<srvIpAddr>10.1.2.11</srvIpAddr><srvIpPort>5000</srvIpPort>"
+                               "</beaconCfgAlarm>",
+                               kGroup, kBeaconPort));
+    ASSERT_TRUE(waitFor([&] { return log.contains("<==  KivServer::setCrossOver\n"); }));
+    tick();
+    for (UdpPeer* peer : {&first, &second}) {
+        const std::optional<Datagram> report = peer->receive();
+        ASSERT_TRUE(report);
+        EXPECT_EQ("10.1.2.5", report->fromAddress);
+        EXPECT_EQ(kBeaconPort, report->fromPort);
+        EXPECT_NE(std::string::npos, report->data.find("</localIpInterfaces><ipAddr>10.1.2.5</ipAddr>\n"));
+    }
+}
+
 class StatusPort : public Network
 {
 protected:
