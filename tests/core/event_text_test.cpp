@@ -1,5 +1,6 @@
 #include "core/event_text.h"
 
+#include <atomic>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -45,21 +46,20 @@ TEST(EventText, ExceptionItemCarriesTheLogLine)
 
 TEST(EventText, AppendAndTakeFromTwoThreads)
 {
-    kiv::EventText events;
     constexpr int kItems = 20000;
+    kiv::EventText events(kItems * 4);  // room for all: nothing is dropped
+    std::atomic<bool> written{false};
     std::thread writer([&] {
         for (int i = 0; i < kItems; ++i)
             events.append("\r e\r");
+        written = true;
     });
     std::string all;
-    while (all.size() < kItems * 4u) {
+    while (!written)
         all += events.take();
-        if (writer.joinable() && all.size() >= kItems * 4u)
-            break;
-    }
     writer.join();
     all += events.take();
-    EXPECT_EQ(kItems * 4u, all.size());
+    ASSERT_EQ(kItems * 4u, all.size());
     for (std::size_t i = 0; i < all.size(); i += 4)
         ASSERT_EQ("\r e\r", all.substr(i, 4)) << "torn item at " << i;
 }
