@@ -9,6 +9,7 @@ packages=(
   libgtest-dev
   clang libclang-rt-14-dev
   iproute2 util-linux
+  qt6-base-dev libgl-dev fonts-dejavu-core
 )
 
 missing=()

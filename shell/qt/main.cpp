@@ -1,0 +1,102 @@
+// The program on Linux: starts the service host, runs the dialog, and
+// stops the host when the dialog ends.
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+
+#include <csignal>
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QSocketNotifier>
+
+#include "core/debug_log.h"
+#include "core/kiv_srv.h"
+#include "shell/startup_failure.h"
+#include "shell/qt/varn_dialog.h"
+
+namespace {
+
+QtMessageHandler gQtDefaultHandler = nullptr;
+
+// Qt ends the process when it cannot reach a display; say it plainly and
+// exit with a status instead of an abort.
+void reportWindowFailure(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    if (type != QtFatalMsg) {
+        gQtDefaultHandler(type, context, message);
+        return;
+    }
+    const QByteArray text = message.toLocal8Bit();
+    debugLog("VarnWin32 cannot open its window: %s\n", text.constData());
+    std::fprintf(stderr, "VarnWin32 cannot open its window: %s\n", text.constData());
+    std::_Exit(2);
+}
+
+int gSignalPipe[2] = {-1, -1};
+
+void onStopSignal(int)
+{
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(gSignalPipe[1], &byte, 1);
+}
+
+// SIGINT and SIGTERM close the dialog like its close box, so the service
+// stops cleanly when the session ends or an operator stops the program. The
+// handlers go in before the service starts; a signal that arrives before the
+// dialog runs waits in the pipe.
+void catchStopSignals()
+{
+    if (::socketpair(AF_UNIX, SOCK_STREAM, 0, gSignalPipe) != 0)
+        return;
+    struct sigaction action = {};
+    action.sa_handler = onStopSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+void closeOnStopSignals(QDialog& dialog)
+{
+    if (gSignalPipe[0] < 0)
+        return;
+    auto* notifier = new QSocketNotifier(gSignalPipe[0], QSocketNotifier::Read, &dialog);
+    QObject::connect(notifier, &QSocketNotifier::activated, &dialog, [&dialog] {
+        char byte = 0;
+        [[maybe_unused]] const ssize_t got = ::read(gSignalPipe[0], &byte, 1);
+        dialog.reject();
+    });
+}
+
+}  // namespace
+
+int main(int argc, char* argv[])
+{
+    gQtDefaultHandler = qInstallMessageHandler(reportWindowFailure);
+    QApplication application(argc, argv);
+    qInstallMessageHandler(gQtDefaultHandler);
+    catchStopSignals();
+
+    try {
+        gServiceHost = new kiv::KivSrv;
+    } catch (const std::exception& error) {
+        kiv::reportStartupFailure(error);
+        QMessageBox::critical(nullptr, QStringLiteral("Varn Win32"),
+                              QString::fromLocal8Bit(kiv::describeStartupFailure(error).c_str()));
+        return 1;
+    }
+
+    {
+        kiv::qt::VarnDialog dialog(gServiceHost);
+        closeOnStopSignals(dialog);
+        dialog.exec();
+    }
+    // The dialog stops the host on every way out; this covers the rest.
+    delete gServiceHost;
+    gServiceHost = nullptr;
+    return 0;
+}

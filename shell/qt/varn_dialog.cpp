@@ -1,0 +1,276 @@
+#include "shell/qt/varn_dialog.h"
+
+#include <cstring>
+#include <functional>
+
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QIcon>
+#include <QImage>
+#include <QLabel>
+#include <QListWidget>
+#include <QPainter>
+#include <QPushButton>
+
+#include "core/kiv_srv.h"
+#include "shell/qt/ipv4_address_edit.h"
+#include "shell/resource_ids.h"
+
+namespace kiv::qt {
+
+namespace {
+
+// A sunken square whose background shows its slot's state.
+class IndicatorFrame : public QFrame
+{
+public:
+    IndicatorFrame(std::function<std::optional<int>()> state, QWidget* parent)
+        : QFrame(parent), mState(std::move(state))
+    {
+        setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        setLineWidth(2);
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        {
+            QPainter painter(this);
+            painter.fillRect(rect(), indicatorColour(mState(), palette().color(QPalette::Window)));
+        }
+        QFrame::paintEvent(event);
+    }
+
+private:
+    std::function<std::optional<int>()> mState;
+};
+
+QPixmap toPixmap(const Image& image)
+{
+    QImage result(image.width, image.height, QImage::Format_ARGB32);
+    for (int y = 0; y < image.height; ++y)
+        std::memcpy(result.scanLine(y), &image.pixels[static_cast<std::size_t>(y * image.width)],
+                    static_cast<std::size_t>(image.width) * sizeof(std::uint32_t));
+    return QPixmap::fromImage(result);
+}
+
+}  // namespace
+
+QColor indicatorColour(std::optional<int> state, const QColor& fallback)
+{
+    if (!state)
+        return fallback;
+    switch (*state) {
+    case 2:
+        return QColor(255, 0, 0);
+    case 1:
+        return QColor(255, 255, 0);
+    case 0:
+        return QColor(0, 255, 0);
+    case -1:
+        return QColor(205, 205, 205);
+    default:
+        return fallback;
+    }
+}
+
+DialogBaseUnits dialogBaseUnits(const QFont& font)
+{
+    const QFontMetrics metrics(font);
+    const int letters =
+        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    return {(letters / 26 + 1) / 2, metrics.height()};
+}
+
+QRect toPixels(const DialogRect& rect, DialogBaseUnits units)
+{
+    const auto scaleX = [&units](int value) { return (value * units.x) / 4; };
+    const auto scaleY = [&units](int value) { return (value * units.y) / 8; };
+    return QRect(scaleX(rect.x), scaleY(rect.y), scaleX(rect.width), scaleY(rect.height));
+}
+
+VarnDialog::VarnDialog(KivSrv*& host, QWidget* parent)
+    : QDialog(parent), mHost(host), mPanel(*this, host)
+{
+    setWindowTitle(QString::fromLatin1(kMainDialog.caption));
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    QFont dialogFont(QString::fromLatin1(kMainDialog.fontName));
+    dialogFont.setPointSize(kMainDialog.fontPointSize);
+    setFont(dialogFont);
+    buildControls();
+    setFixedSize(toPixels(kMainDialog.rect, dialogBaseUnits(dialogFont)).size());
+
+    // Both timers run from the start; the refresh does nothing once the
+    // service host is gone.
+    connect(&mRefreshTimer, &QTimer::timeout, this, [this] {
+        if (mHost != nullptr)
+            mPanel.refreshStatusPanel();
+    });
+    connect(&mAnimationTimer, &QTimer::timeout, this, [this] { mPanel.advanceAnimation(); });
+    mRefreshTimer.start(500);
+    mAnimationTimer.start(100);
+}
+
+VarnDialog::~VarnDialog()
+{
+    stopServiceHost();
+}
+
+void VarnDialog::buildControls()
+{
+    const DialogBaseUnits units = dialogBaseUnits(font());
+    for (const DialogControl& entry : kMainDialogControls) {
+        const QString caption = QString::fromLatin1(entry.caption);
+        QWidget* widget = nullptr;
+        switch (entry.kind) {
+        case ControlKind::PushButton: {
+            auto* button = new QPushButton(caption, this);
+            if (entry.id == IDC_EXIT) {
+                button->setDefault(true);
+                connect(button, &QPushButton::clicked, this, [this] { finish(IDC_EXIT); });
+            } else if (entry.id == IDC_SET_PING_TARGET) {
+                connect(button, &QPushButton::clicked, this, [this] { mPanel.onSetPingTarget(); });
+            } else if (entry.id == IDC_CLEAR) {
+                connect(button, &QPushButton::clicked, this, [this] { mPanel.onClearEvents(); });
+            }
+            widget = button;
+            break;
+        }
+        case ControlKind::ListBox:
+            mEventList = new QListWidget(this);
+            mEventList->setSortingEnabled(true);
+            widget = mEventList;
+            break;
+        case ControlKind::Label: {
+            auto* label = new QLabel(caption, this);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            label->setWordWrap(true);
+            widget = label;
+            break;
+        }
+        case ControlKind::Indicator: {
+            const int id = entry.id;
+            widget = new IndicatorFrame([this, id] { return mPanel.indicatorState(id); }, this);
+            break;
+        }
+        case ControlKind::GroupBox:
+            widget = new QGroupBox(caption, this);
+            break;
+        case ControlKind::AddressEntry:
+            mAddress = new Ipv4AddressEdit(this);
+            widget = mAddress;
+            break;
+        case ControlKind::Picture: {
+            auto* picture = new QLabel(this);
+            picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+            if (entry.id == IDC_RADAR) {
+                // The template's image until the animation takes over.
+                mRadar = picture;
+                const QPixmap first = toPixmap(renderRadarFrame(radarFrameForBitmapId(kRadarFirstBitmapId)));
+                picture->setPixmap(first);
+            }
+            widget = picture;
+            break;
+        }
+        }
+        QRect geometry = toPixels(entry.rect, units);
+        if (widget == mRadar)
+            geometry.setSize(QSize(kRadarWidth, kRadarHeight));  // a bitmap static takes its image's size
+        widget->setGeometry(geometry);
+        if (entry.id != -1) {
+            widget->setObjectName(QString::number(entry.id));
+            mControls[entry.id] = widget;
+        }
+        widget->setVisible(entry.shown);
+        if (entry.kind == ControlKind::GroupBox)
+            widget->lower();  // a frame never hides what sits inside it
+    }
+}
+
+QWidget* VarnDialog::control(int controlId) const
+{
+    const auto found = mControls.find(controlId);
+    return found == mControls.end() ? nullptr : found->second;
+}
+
+void VarnDialog::reject()
+{
+    finish(IDC_CANCEL);
+}
+
+void VarnDialog::finish(int result)
+{
+    stopServiceHost();
+    QDialog::done(result);
+}
+
+void VarnDialog::stopServiceHost()
+{
+    if (mHost == nullptr)
+        return;
+    delete mHost;
+    mHost = nullptr;
+}
+
+void VarnDialog::setControlText(int controlId, const std::string& text)
+{
+    if (auto* label = qobject_cast<QLabel*>(control(controlId)))
+        label->setText(QString::fromLatin1(text.c_str()));
+}
+
+void VarnDialog::addListEntry(int controlId, const std::string& text)
+{
+    if (controlId == IDC_EVENT_LIST && mEventList != nullptr)
+        mEventList->addItem(QString::fromLatin1(text.data(), static_cast<int>(text.size())));
+}
+
+void VarnDialog::removeListEntry(int controlId, const std::string& text)
+{
+    if (controlId != IDC_EVENT_LIST || mEventList == nullptr)
+        return;
+    const QList<QListWidgetItem*> found = mEventList->findItems(
+        QString::fromLatin1(text.data(), static_cast<int>(text.size())), Qt::MatchExactly);
+    if (!found.isEmpty())
+        delete found.first();
+}
+
+void VarnDialog::clearList(int controlId)
+{
+    if (controlId == IDC_EVENT_LIST && mEventList != nullptr)
+        mEventList->clear();
+}
+
+void VarnDialog::repaintIndicator(int controlId)
+{
+    if (QWidget* indicator = control(controlId))
+        indicator->update();
+}
+
+void VarnDialog::loadStaticResources()
+{
+    QIcon icon;
+    icon.addPixmap(toPixmap(renderIcon(kIconGroupMain, kIconSmallSize)));
+    icon.addPixmap(toPixmap(renderIcon(kIconGroupMain, kIconLargeSize)));
+    setWindowIcon(icon);
+    for (int frame = 1; frame <= kRadarFrameCount; ++frame)
+        mRadarFrames[static_cast<std::size_t>(frame - 1)] = toPixmap(renderRadarFrame(frame));
+}
+
+void VarnDialog::showRadarFrame(int frame)
+{
+    if (mRadar == nullptr)
+        return;
+    if (frame >= 1 && frame <= kRadarFrameCount)
+        mRadar->setPixmap(mRadarFrames[static_cast<std::size_t>(frame - 1)]);
+    else
+        mRadar->clear();
+}
+
+std::uint32_t VarnDialog::readPingAddress()
+{
+    return mAddress != nullptr ? mAddress->address() : 0;
+}
+
+}  // namespace kiv::qt

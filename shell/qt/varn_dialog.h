@@ -1,0 +1,85 @@
+// The main dialog on Linux: the same controls, timers, colours and
+// behaviour as the Windows dialog, built with Qt Widgets from the shared
+// control table.
+#pragma once
+
+#include <array>
+#include <map>
+
+#include <QDialog>
+#include <QPixmap>
+#include <QTimer>
+
+#include "shell/art/radar_art.h"
+#include "shell/dialog_template.h"
+#include "shell/status_panel.h"
+
+class QLabel;
+class QListWidget;
+class QPushButton;
+
+namespace kiv {
+class KivSrv;
+}
+
+namespace kiv::qt {
+
+class Ipv4AddressEdit;
+
+// The colour an indicator is painted in for a state; the dialog's own
+// background for anything else.
+QColor indicatorColour(std::optional<int> state, const QColor& fallback);
+
+// Pixel size of the dialog unit rectangle for the dialog font, as Windows
+// maps them: x by a quarter of the average character width, y by an eighth
+// of the character height.
+struct DialogBaseUnits {
+    int x;
+    int y;
+};
+DialogBaseUnits dialogBaseUnits(const QFont& font);
+QRect toPixels(const DialogRect& rect, DialogBaseUnits units);
+
+class VarnDialog : public QDialog, private StatusView
+{
+    Q_OBJECT
+public:
+    // `host` is the program's service host; the dialog deletes it and sets
+    // it to null on "Exit", Esc or the close box, before it closes.
+    explicit VarnDialog(KivSrv*& host, QWidget* parent = nullptr);
+    ~VarnDialog() override;
+
+    StatusPanel& panel() { return mPanel; }
+    // The control with this id (its object name), or null.
+    QWidget* control(int controlId) const;
+
+public slots:
+    void reject() override;
+
+private:
+    void buildControls();
+    void finish(int result);
+    void stopServiceHost();
+
+    // StatusView
+    void setControlText(int controlId, const std::string& text) override;
+    void addListEntry(int controlId, const std::string& text) override;
+    void removeListEntry(int controlId, const std::string& text) override;
+    void clearList(int controlId) override;
+    void repaintIndicator(int controlId) override;
+    void loadStaticResources() override;
+    void showRadarFrame(int frame) override;
+    std::uint32_t readPingAddress() override;
+
+    KivSrv*& mHost;
+    StatusPanel mPanel;
+    std::map<int, QWidget*> mControls;
+    QListWidget* mEventList = nullptr;
+    QLabel* mRadar = nullptr;
+    Ipv4AddressEdit* mAddress = nullptr;
+    std::array<QPixmap, kRadarFrameCount> mRadarFrames;
+    QTimer mRefreshTimer;
+    QTimer mAnimationTimer;
+};
+
+}  // namespace kiv::qt

@@ -1,0 +1,295 @@
+#include "shell/status_panel.h"
+
+#include <cstdio>
+#include <utility>
+
+#include "core/debug_log.h"
+#include "core/kiv_srv.h"
+#include "core/text_helpers.h"
+#include "shell/art/radar_art.h"
+#include "shell/resource_ids.h"
+
+namespace kiv {
+
+namespace {
+
+constexpr std::array<int, kBeaconSlotCount> kBeaconTextIds = {IDC_BEACON_TEXT0, IDC_BEACON_TEXT1,
+                                                              IDC_BEACON_TEXT2};
+constexpr std::array<int, kBeaconSlotCount> kPingTextIds = {IDC_PING_TEXT0, IDC_PING_TEXT1,
+                                                            IDC_PING_TEXT2};
+constexpr std::array<int, kBeaconSlotCount> kBeaconIndicatorIds = {
+    IDC_BEACON_INDICATOR0, IDC_BEACON_INDICATOR1, IDC_BEACON_INDICATOR2};
+constexpr std::array<int, kBeaconSlotCount> kPingIndicatorIds = {
+    IDC_PING_INDICATOR0, IDC_PING_INDICATOR1, IDC_PING_INDICATOR2};
+
+BeaconView viewOf(const BeaconTracker& beacon)
+{
+    BeaconView view;
+    view.missedTicksShown = beacon.mMissedTicksShown;
+    view.pingTargetHealth = beacon.mPingTargetHealth;
+    view.messageCount = beacon.mMessageCount;
+    view.ipAddressText = beacon.mIpAddressText;
+    view.name = beacon.mName;
+    view.location = beacon.mLocation;
+    view.pingTarget = beacon.mPingTarget;
+    return view;
+}
+
+// Which slot and which of its two indicators a control is.
+struct IndicatorSlot {
+    int slot;
+    bool ping;
+};
+
+std::optional<IndicatorSlot> indicatorSlotOf(int controlId)
+{
+    for (int slot = 0; slot < kBeaconSlotCount; ++slot) {
+        if (kBeaconIndicatorIds[slot] == controlId)
+            return IndicatorSlot{slot, false};
+        if (kPingIndicatorIds[slot] == controlId)
+            return IndicatorSlot{slot, true};
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::string beaconText(const BeaconView& beacon)
+{
+    return beacon.ipAddressText + " : " + beacon.name + " : " + beacon.location + " : " +
+           std::to_string(beacon.messageCount);
+}
+
+std::string pingTargetText(const BeaconView& beacon)
+{
+    if (beacon.pingTarget.size() < kMinPingTargetLength)
+        return std::string();
+    return beacon.pingTarget + "  :  " + std::to_string(beacon.pingTargetHealth);
+}
+
+int beaconStateFor(std::int32_t missedTicksShown)
+{
+    if (missedTicksShown < 0)
+        return -1;
+    if (missedTicksShown >= 3)
+        return 2;
+    if (missedTicksShown == 2)
+        return 1;
+    return 0;
+}
+
+std::optional<int> pingStateFor(std::int32_t pingTargetHealth)
+{
+    if (pingTargetHealth <= 0)
+        return 2;
+    if (pingTargetHealth >= 2)
+        return 0;
+    return std::nullopt;
+}
+
+std::vector<std::string> splitEventText(const std::string& text)
+{
+    std::vector<std::string> pieces;
+    std::size_t position = 0;
+    while (position < text.size()) {
+        const std::size_t end = text.find('\r', position);
+        if (end == std::string::npos)
+            break;
+        if (end - position > 1)
+            pieces.push_back(text.substr(position, end - position));
+        position = end + 1;
+    }
+    return pieces;
+}
+
+StatusPanel::StatusPanel(StatusView& view, KivSrv* const& host)
+    : StatusPanel(view, [&host]() -> KivServer* { return host != nullptr ? host->server() : nullptr; })
+{
+}
+
+StatusPanel::StatusPanel(StatusView& view, ServerSource server)
+    : mView(view), mServer(std::move(server))
+{
+}
+
+KivServer* StatusPanel::server() const
+{
+    return mServer();
+}
+
+void StatusPanel::refreshStatusPanel()
+{
+    KivServer* srv = server();
+    std::array<BeaconView, kBeaconSlotCount> beacons{};
+    if (srv != nullptr) {
+        srv->withBeacons([](BeaconSlots& slots) {
+            for (BeaconTracker& beacon : slots)
+                beacon.mMissedTicksShown = beacon.mMissedTicks;
+        });
+        for (int slot = 0; slot < kBeaconSlotCount; ++slot) {
+            const int health = srv->getPingHealth(slot);
+            srv->withBeacons([slot, health](BeaconSlots& slots) {
+                slots[slot].mPingTargetHealth = health;
+            });
+        }
+        // One consistent copy: the worker may update a slot between any two
+        // of the steps above, never inside this copy.
+        srv->withBeacons([&beacons](BeaconSlots& slots) {
+            for (int slot = 0; slot < kBeaconSlotCount; ++slot)
+                beacons[slot] = viewOf(slots[slot]);
+        });
+    }
+
+    for (int slot = 0; slot < kBeaconSlotCount; ++slot)
+        mView.setControlText(kBeaconTextIds[slot],
+                             srv != nullptr ? beaconText(beacons[slot]) : std::string());
+    for (int slot = 0; slot < kBeaconSlotCount; ++slot)
+        mView.setControlText(kPingTextIds[slot],
+                             srv != nullptr ? pingTargetText(beacons[slot]) : std::string());
+
+    if (srv != nullptr) {
+        for (int slot = 0; slot < kBeaconSlotCount; ++slot)
+            setBeaconState(slot, beaconStateFor(beacons[slot].missedTicksShown));
+        for (int slot = 0; slot < kBeaconSlotCount; ++slot)
+            if (const std::optional<int> state = pingStateFor(beacons[slot].pingTargetHealth))
+                setPingState(slot, *state);
+    }
+
+    mView.setControlText(IDC_CPU, srv != nullptr ? srv->getCpuUsageText() : std::string());
+
+    if (!mStaticInfoShown) {
+        mStaticInfoShown = true;
+        mView.setControlText(IDC_OS_DESC, KivSrv::getOsDescText());
+        mView.loadStaticResources();
+        mFramesLoaded = true;
+        mView.showRadarFrame(1);
+    }
+
+    mView.setControlText(IDC_HOST_NAME, srv != nullptr ? srv->hostNameText() : std::string());
+    mView.setControlText(IDC_LOCAL_IP_IN_COMMON,
+                         srv != nullptr ? srv->localIpInCommonText() : std::string());
+
+    const std::string events = KivSrv::takeEventText();
+    for (const std::string& entry : splitEventText(events)) {
+        mView.addListEntry(IDC_EVENT_LIST, entry);
+        mEventEntries.push_back(entry);
+        if (mEventEntries.size() > kEventListLimit) {
+            mView.removeListEntry(IDC_EVENT_LIST, mEventEntries.front());
+            mEventEntries.pop_front();
+        }
+    }
+}
+
+void StatusPanel::onClearEvents()
+{
+    mView.clearList(IDC_EVENT_LIST);
+    mEventEntries.clear();
+}
+
+void StatusPanel::onSetPingTarget()
+{
+    const std::uint32_t address = mView.readPingAddress();
+    char dotted[32];
+    std::snprintf(dotted, sizeof dotted, "%d.%d.%d.%d", static_cast<int>((address >> 24) & 0xff),
+                  static_cast<int>((address >> 16) & 0xff), static_cast<int>((address >> 8) & 0xff),
+                  static_cast<int>(address & 0xff));
+    mView.setControlText(IDC_PING_TARGET_SHOWN, dotted);
+    if (KivServer* srv = server())
+        sendPingTarget(*srv, address);
+    debugLog("[%d]\n", static_cast<std::int32_t>(address));
+}
+
+std::string StatusPanel::getBeaconText(int slot)
+{
+    KivServer* srv = server();
+    if (srv == nullptr)
+        return std::string();
+    return beaconText(srv->withBeacons([slot](BeaconSlots& slots) { return viewOf(slots.at(slot)); }));
+}
+
+std::string StatusPanel::getPingTargetText(int slot)
+{
+    KivServer* srv = server();
+    if (srv == nullptr)
+        return std::string();
+    return pingTargetText(
+        srv->withBeacons([slot](BeaconSlots& slots) { return viewOf(slots.at(slot)); }));
+}
+
+void StatusPanel::setBeaconState(int slot, int state)
+{
+    KivServer* srv = server();
+    if (srv == nullptr)
+        return;
+    const bool changed = srv->withBeacons([slot, state](BeaconSlots& slots) {
+        BeaconTracker& beacon = slots.at(slot);
+        if (beacon.mBeaconState == state)
+            return false;
+        beacon.mBeaconState = state;
+        return true;
+    });
+    if (changed)
+        mView.repaintIndicator(kBeaconIndicatorIds.at(slot));
+}
+
+void StatusPanel::setPingState(int slot, int state)
+{
+    KivServer* srv = server();
+    if (srv == nullptr)
+        return;
+    const bool changed = srv->withBeacons([slot, state](BeaconSlots& slots) {
+        BeaconTracker& beacon = slots.at(slot);
+        if (beacon.mPingState == state)
+            return false;
+        beacon.mPingState = state;
+        return true;
+    });
+    if (changed)
+        mView.repaintIndicator(kPingIndicatorIds.at(slot));
+}
+
+std::optional<int> StatusPanel::indicatorState(int controlId)
+{
+    const std::optional<IndicatorSlot> which = indicatorSlotOf(controlId);
+    KivServer* srv = server();
+    if (!which || srv == nullptr)
+        return std::nullopt;
+    return srv->withBeacons([&which](BeaconSlots& slots) {
+        const BeaconTracker& beacon = slots[which->slot];
+        return which->ping ? beacon.mPingState : beacon.mBeaconState;
+    });
+}
+
+std::optional<IndicatorBrush> StatusPanel::paintIndicator(int controlId,
+                                                          IndicatorBrush (*brushForState)(int))
+{
+    const std::optional<IndicatorSlot> which = indicatorSlotOf(controlId);
+    KivServer* srv = server();
+    if (!which || srv == nullptr)
+        return std::nullopt;
+    return srv->withBeacons([&which, brushForState](BeaconSlots& slots) {
+        BeaconTracker& beacon = slots[which->slot];
+        const int state = which->ping ? beacon.mPingState : beacon.mBeaconState;
+        // A state without a colour keeps the brush last stored for the slot.
+        if (IndicatorBrush brush = brushForState(state))
+            beacon.mIndicatorBrush = brush;
+        return beacon.mIndicatorBrush;
+    });
+}
+
+void StatusPanel::advanceAnimation()
+{
+    if (++mAnimationFrame > kRadarFrameCount)
+        mAnimationFrame = 1;
+    // Until the first refresh has loaded the frames there is nothing to show.
+    mView.showRadarFrame(mFramesLoaded ? mAnimationFrame : 0);
+}
+
+void sendPingTarget(KivServer& server, std::uint32_t address)
+{
+    // Sent by the worker, which owns the channel's socket; a failed send is
+    // logged and added to the event text there, and the dialog goes on.
+    server.postPingTarget(address);
+}
+
+}  // namespace kiv

@@ -1,0 +1,191 @@
+// The real dialog on Qt's offscreen platform against the real service, in
+// the private namespace the harness made: beacons on loopback addresses.
+#include "shell/qt/varn_dialog.h"
+
+#include <chrono>
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QtTest/QTest>
+#include <gtest/gtest.h>
+
+#include "core/kiv_server.h"
+#include "core/kiv_srv.h"
+#include "shell/dialog_template.h"
+#include "shell/qt/ipv4_address_edit.h"
+#include "shell/resource_ids.h"
+#include "support/udp_peer.h"
+
+namespace {
+
+using kiv::KivSrv;
+using kiv::qt::VarnDialog;
+using kiv::test::UdpPeer;
+
+const std::string kAnnouncement =
+    "<beacon><name>pump 3</name><location>hall 2</location><pingTarget>10.9.9.9</pingTarget>"
+    "<pingTargetHealth>2</pingTargetHealth></beacon>";
+
+QString text(VarnDialog& dialog, int id)
+{
+    auto* label = qobject_cast<QLabel*>(dialog.control(id));
+    return label != nullptr ? label->text() : QString();
+}
+
+// Types as an operator would: each key goes to the field that has the focus.
+void type(kiv::qt::Ipv4AddressEdit& edit, const char* keys)
+{
+    if (edit.focusWidget() == nullptr)
+        edit.field(0)->setFocus();
+    for (const char* key = keys; *key != '\0'; ++key)
+        QTest::keyClick(edit.focusWidget(), *key);
+}
+
+QColor centreColour(QWidget* widget)
+{
+    const QImage image = widget->grab().toImage();
+    return image.pixelColor(image.width() / 2, image.height() / 2);
+}
+
+class DialogTest : public ::testing::Test
+{
+protected:
+    KivSrv* host = new KivSrv;
+    std::unique_ptr<VarnDialog> dialog = std::make_unique<VarnDialog>(host);
+
+    void SetUp() override { dialog->show(); }
+    void TearDown() override
+    {
+        dialog.reset();
+        delete host;
+    }
+};
+
+TEST_F(DialogTest, ControlsFollowTheTemplate)
+{
+    EXPECT_EQ("Varn Win32", dialog->windowTitle());
+    for (const kiv::DialogControl& entry : kiv::kMainDialogControls) {
+        if (entry.id == -1)
+            continue;
+        QWidget* widget = dialog->findChild<QWidget*>(QString::number(entry.id));
+        ASSERT_NE(nullptr, widget) << entry.id;
+        EXPECT_EQ(entry.shown, widget->isVisible()) << entry.id;
+    }
+    EXPECT_EQ("Set Ping Target IP", qobject_cast<QPushButton*>(dialog->control(IDC_SET_PING_TARGET))->text());
+    EXPECT_TRUE(dialog->findChildren<QLabel*>().size() > 20);
+    EXPECT_EQ(QColor(205, 205, 205), centreColour(dialog->control(IDC_BEACON_INDICATOR0)))
+        << "grey before the first refresh";
+}
+
+TEST_F(DialogTest, BeaconAppearsTurnsLateThenLostAndPingTargetIsSent)
+{
+    UdpPeer beacon("10.0.0.9", kiv::kWatchdogPort, UdpPeer::Where::Here, true);
+    beacon.setMulticastInterface("10.0.0.9");
+    UdpPeer group("0.0.0.0", kiv::kWatchdogPort, UdpPeer::Where::Here, true);
+    group.joinGroup(kiv::kBeaconGroup, "127.0.0.1");
+
+    // The first announcement binds the slot, the second brings the ping
+    // target and the fresh count.
+    ASSERT_TRUE(beacon.sendTo(kAnnouncement, kiv::kBeaconGroup, kiv::kWatchdogPort));
+    ASSERT_TRUE(beacon.sendTo(kAnnouncement, kiv::kBeaconGroup, kiv::kWatchdogPort));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return text(*dialog, IDC_BEACON_TEXT0).startsWith("10.0.0.9 : pump 3 : hall 2 : "); }, 5000))
+        << text(*dialog, IDC_BEACON_TEXT0).toStdString();
+    QWidget* indicator = dialog->control(IDC_BEACON_INDICATOR0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return centreColour(indicator) == QColor(0, 255, 0); }, 3000));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return centreColour(dialog->control(IDC_PING_INDICATOR0)) == QColor(0, 255, 0); }, 3000));
+    EXPECT_EQ("10.9.9.9  :  2", text(*dialog, IDC_PING_TEXT0));
+
+    // Silence: late after two missed ticks, lost after three (the first
+    // tick comes five seconds after the start).
+    EXPECT_TRUE(QTest::qWaitFor([&] { return centreColour(indicator) == QColor(255, 255, 0); }, 15000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return centreColour(indicator) == QColor(255, 0, 0); }, 15000));
+
+    // The operator's ping target, typed into the address entry.
+    group.drain(std::chrono::milliseconds(50));
+    auto* address = dialog->findChild<kiv::qt::Ipv4AddressEdit*>(QString::number(IDC_PING_ADDRESS));
+    ASSERT_NE(nullptr, address);
+    type(*address, "10.1.2");  // the fourth field stays blank
+    EXPECT_EQ(0x0A010200u, address->address());
+    QTest::mouseClick(dialog->control(IDC_SET_PING_TARGET), Qt::LeftButton);
+    EXPECT_EQ("10.1.2.0", text(*dialog, IDC_PING_TARGET_SHOWN));
+    int groupCommands = 0;
+    while (auto datagram = group.receive(std::chrono::milliseconds(500)))
+        groupCommands += datagram->data == "<setPingTarget>10.1.2.0</setPingTarget>";
+    EXPECT_EQ(3, groupCommands);
+    auto unicast = beacon.receive(std::chrono::milliseconds(2000));
+    while (unicast && unicast->data == kAnnouncement)
+        unicast = beacon.receive(std::chrono::milliseconds(2000));
+    ASSERT_TRUE(unicast.has_value());
+    EXPECT_EQ("<setPingTarget>10.1.2.0</setPingTarget>", unicast->data);
+}
+
+TEST_F(DialogTest, EventListIsSortedAndHidden)
+{
+    auto* list = qobject_cast<QListWidget*>(dialog->control(IDC_EVENT_LIST));
+    ASSERT_NE(nullptr, list);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->count() >= 2; }, 3000));
+    EXPECT_FALSE(list->isVisible());
+    EXPECT_EQ(" AFTER new kiv::KivServer()", list->item(0)->text());
+    EXPECT_EQ(" BEFORE new kiv::KivServer()", list->item(1)->text());
+}
+
+TEST_F(DialogTest, ExitStopsTheServiceThenCloses)
+{
+    const auto clicked = std::chrono::steady_clock::now();
+    QTest::mouseClick(dialog->control(IDC_EXIT), Qt::LeftButton);
+    const auto closed = std::chrono::steady_clock::now();
+    EXPECT_EQ(nullptr, host);
+    EXPECT_EQ(nullptr, kiv::KivServer::instance());
+    EXPECT_FALSE(dialog->isVisible());
+    EXPECT_EQ(IDC_EXIT, dialog->result());
+    std::printf("exit took %.1f ms\n",
+                std::chrono::duration<double, std::milli>(closed - clicked).count());
+}
+
+TEST_F(DialogTest, EscapeAndCloseBoxBehaveLikeExit)
+{
+    QTest::keyClick(dialog.get(), Qt::Key_Escape);
+    EXPECT_EQ(nullptr, host);
+    EXPECT_EQ(IDC_CANCEL, dialog->result());
+
+    host = new KivSrv;
+    dialog = std::make_unique<VarnDialog>(host);
+    dialog->show();
+    dialog->close();
+    EXPECT_EQ(nullptr, host);
+    EXPECT_FALSE(dialog->isVisible());
+}
+
+TEST(AddressEntry, FieldsMoveOnAndBlankReadsAsZero)
+{
+    kiv::qt::Ipv4AddressEdit edit;
+    EXPECT_EQ(0u, edit.address());
+    type(edit, "192.168.7.1");
+    EXPECT_EQ(0xC0A80701u, edit.address());
+    edit.clear();
+    edit.field(0)->setFocus();
+    type(edit, "2551.999");  // a third digit moves on; a value above 255 becomes 255
+    EXPECT_EQ(0xFF01FF00u, edit.address());
+    EXPECT_EQ("255", edit.field(2)->text());
+    type(edit, "7");
+    EXPECT_EQ(0xFF01FF07u, edit.address());
+    QTest::keyClick(edit.focusWidget(), Qt::Key_Backspace);
+    QTest::keyClick(edit.focusWidget(), Qt::Key_Backspace);  // empty: back to the third field
+    QTest::keyClick(edit.focusWidget(), Qt::Key_Backspace);
+    EXPECT_EQ(edit.field(2), edit.focusWidget());
+    EXPECT_EQ("25", edit.field(2)->text());
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,250 @@
+// The status panel against a real watchdog server whose worker is not
+// running, so the slots change only when a test changes them.
+#include "shell/status_panel.h"
+
+#include <map>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "core/event_text.h"
+#include "core/kiv_server.h"
+#include "shell/resource_ids.h"
+#include "support/fake_host.h"
+#include "support/log_capture.h"
+#include "support/udp_peer.h"
+
+namespace {
+
+using kiv::BeaconSlots;
+using kiv::KivServer;
+using kiv::StatusPanel;
+using kiv::test::LogCapture;
+using kiv::test::UdpPeer;
+
+class RecordingView : public kiv::StatusView
+{
+public:
+    std::map<int, std::string> texts;
+    std::map<int, int> textWrites;
+    std::vector<std::string> added;
+    std::vector<std::string> removed;
+    std::vector<int> repaints;
+    std::vector<int> framesShown;
+    int clears = 0;
+    int staticLoads = 0;
+    std::uint32_t address = 0;
+
+    void setControlText(int id, const std::string& text) override
+    {
+        texts[id] = text;
+        ++textWrites[id];
+    }
+    void addListEntry(int, const std::string& text) override { added.push_back(text); }
+    void removeListEntry(int, const std::string& text) override { removed.push_back(text); }
+    void clearList(int) override { ++clears; }
+    void repaintIndicator(int id) override { repaints.push_back(id); }
+    void loadStaticResources() override { ++staticLoads; }
+    void showRadarFrame(int frame) override { framesShown.push_back(frame); }
+    std::uint32_t readPingAddress() override { return address; }
+};
+
+class StatusPanelTest : public ::testing::Test
+{
+protected:
+    kiv::test::FakeHostNetwork host{{"10.1.2.5"}};
+    kiv::test::FakeCpu cpu{{0}};
+    std::unique_ptr<KivServer> server = std::make_unique<KivServer>();
+    RecordingView view;
+    StatusPanel panel{view, [this] { return server.get(); }};
+
+    void SetUp() override { gEventText.take(); }
+
+    template <typename F>
+    void edit(int slot, F change)
+    {
+        server->withBeacons([&](BeaconSlots& slots) { change(slots[slot]); });
+    }
+    int beaconState(int slot)
+    {
+        return server->withBeacons([slot](BeaconSlots& s) { return s[slot].mBeaconState; });
+    }
+};
+
+TEST_F(StatusPanelTest, BeaconIndicatorFollowsMissedTicksAndRepaintsOnlyOnChange)
+{
+    const std::vector<std::pair<int, int>> steps = {{0, 0}, {1, 0}, {2, 1}, {3, 2}, {7, 2}};
+    std::vector<int> states;
+    for (const auto& [missed, expected] : steps) {
+        edit(0, [missed = missed](kiv::BeaconTracker& b) { b.mMissedTicks = missed; });
+        panel.refreshStatusPanel();
+        EXPECT_EQ(expected, beaconState(0)) << "missed ticks " << missed;
+        EXPECT_EQ(missed, server->withBeacons([](BeaconSlots& s) { return s[0].mMissedTicksShown; }));
+    }
+    // Repainted at 0 (from grey), 2 and 3 only; the other slots once each
+    // when they first turned green.
+    std::vector<int> slot0;
+    for (int id : view.repaints)
+        if (id == IDC_BEACON_INDICATOR0)
+            slot0.push_back(id);
+    EXPECT_EQ(3u, slot0.size());
+    EXPECT_EQ(1, std::count(view.repaints.begin(), view.repaints.end(), IDC_BEACON_INDICATOR1));
+
+    // A beacon never heard (negative count) is grey again.
+    edit(0, [](kiv::BeaconTracker& b) { b.mMissedTicks = -1; });
+    panel.refreshStatusPanel();
+    EXPECT_EQ(-1, beaconState(0));
+}
+
+TEST_F(StatusPanelTest, PingIndicatorAndText)
+{
+    auto pingState = [this](int slot) {
+        return server->withBeacons([slot](BeaconSlots& s) { return s[slot].mPingState; });
+    };
+    LogCapture log;
+    edit(0, [](kiv::BeaconTracker& b) {
+        b.mPingTarget = "10.9.9.9";
+        b.mPingTargetHealth = 1;
+    });
+    edit(1, [](kiv::BeaconTracker& b) {
+        b.mPingTarget = "10.9.9";  // six characters: no ping target
+        b.mPingTargetHealth = 5;
+        b.mSlotIndex = 1;
+    });
+    edit(2, [](kiv::BeaconTracker& b) {
+        b.mPingTarget = "10.20.30.40";
+        b.mPingTargetHealth = 4;
+    });
+    panel.refreshStatusPanel();
+
+    EXPECT_EQ(-1, pingState(0)) << "a health of exactly 1 leaves a never-set indicator grey";
+    EXPECT_EQ("10.9.9.9  :  1", view.texts[IDC_PING_TEXT0]);
+    EXPECT_EQ(2, pingState(1));
+    EXPECT_EQ("", view.texts[IDC_PING_TEXT1]);
+    EXPECT_EQ(0, server->withBeacons([](BeaconSlots& s) { return s[1].mPingTargetHealth; }));
+    EXPECT_TRUE(log.contains("RETURN HEALTH=[0][1] \n"));
+    EXPECT_TRUE(log.contains("KivServer::getPingHealth=[2] \n"));
+    EXPECT_EQ(0, pingState(2));
+    EXPECT_EQ("10.20.30.40  :  4", view.texts[IDC_PING_TEXT2]);
+
+    // Health 1 after a good health keeps green; 0 turns it red.
+    edit(2, [](kiv::BeaconTracker& b) { b.mPingTargetHealth = 1; });
+    panel.refreshStatusPanel();
+    EXPECT_EQ(0, pingState(2));
+    edit(2, [](kiv::BeaconTracker& b) { b.mPingTargetHealth = 0; });
+    panel.refreshStatusPanel();
+    EXPECT_EQ(2, pingState(2));
+    EXPECT_EQ(2, std::count(view.repaints.begin(), view.repaints.end(), IDC_PING_INDICATOR2));
+}
+
+TEST_F(StatusPanelTest, SlotTextsAndStaticInformation)
+{
+    edit(1, [](kiv::BeaconTracker& b) {
+        b.mIpAddressText = "10.0.0.9";
+        b.mName = "pump 3";
+        b.mLocation = "hall 2";
+        b.mMessageCount = 12;
+    });
+    panel.advanceAnimation();  // before the first refresh: nothing loaded
+    panel.refreshStatusPanel();
+    panel.refreshStatusPanel();
+    panel.advanceAnimation();
+
+    EXPECT_EQ(" :  :  : 0", view.texts[IDC_BEACON_TEXT0]);
+    EXPECT_EQ("10.0.0.9 : pump 3 : hall 2 : 12", view.texts[IDC_BEACON_TEXT1]);
+    EXPECT_EQ("10.0.0.9 : pump 3 : hall 2 : 12", panel.getBeaconText(1));
+    EXPECT_FALSE(view.texts[IDC_OS_DESC].empty());
+    EXPECT_EQ(1, view.textWrites[IDC_OS_DESC]) << "the OS description is shown once";
+    EXPECT_EQ(1, view.staticLoads);
+    EXPECT_EQ(2, view.textWrites[IDC_HOST_NAME]);
+    EXPECT_EQ("0", view.texts[IDC_CPU]);
+    EXPECT_EQ((std::vector<int>{0, 1, 2}), view.framesShown);
+}
+
+TEST_F(StatusPanelTest, WithoutServerTextsAreEmptyAndNothingIsPainted)
+{
+    StatusPanel orphan{view, [] { return static_cast<KivServer*>(nullptr); }};
+    orphan.refreshStatusPanel();
+    EXPECT_EQ("", view.texts[IDC_BEACON_TEXT0]);
+    EXPECT_EQ("", orphan.getBeaconText(0));
+    EXPECT_TRUE(view.repaints.empty());
+    EXPECT_FALSE(orphan.indicatorState(IDC_BEACON_INDICATOR0).has_value());
+    EXPECT_FALSE(orphan.paintIndicator(IDC_BEACON_INDICATOR0, [](int) -> kiv::IndicatorBrush {
+                           return nullptr;
+                       }).has_value());
+}
+
+TEST_F(StatusPanelTest, PaintingStoresTheBrushOfTheState)
+{
+    static int brushes[4];
+    auto brushFor = [](int state) -> kiv::IndicatorBrush {
+        return state >= -1 && state <= 2 ? &brushes[state + 1] : nullptr;
+    };
+    EXPECT_EQ(&brushes[0], panel.paintIndicator(IDC_PING_INDICATOR1, brushFor));
+    panel.setBeaconState(1, 2);
+    EXPECT_EQ(&brushes[3], panel.paintIndicator(IDC_BEACON_INDICATOR1, brushFor));
+    // A state without a colour keeps the brush last stored for the slot,
+    // which the slot's two indicators share.
+    panel.setPingState(1, 9);
+    EXPECT_EQ(&brushes[3], panel.paintIndicator(IDC_PING_INDICATOR1, brushFor));
+    EXPECT_FALSE(panel.paintIndicator(IDC_CPU, brushFor).has_value());
+    EXPECT_EQ(2, panel.indicatorState(IDC_BEACON_INDICATOR1));
+}
+
+TEST_F(StatusPanelTest, EventTextIsSplitAtCarriageReturnsAndTheListIsCapped)
+{
+    EXPECT_EQ((std::vector<std::string>{" BEFORE new kiv::KivServer()", " AFTER new kiv::KivServer()"}),
+              kiv::splitEventText("\r BEFORE new kiv::KivServer()\r\n\r AFTER new kiv::KivServer()\r\n"));
+    EXPECT_EQ((std::vector<std::string>{"ab"}), kiv::splitEventText("ab\rx\r\rtail without end"));
+    EXPECT_TRUE(kiv::splitEventText("no carriage return").empty());
+
+    gEventText.append("\r first\r\n");
+    gEventText.append("\r lost tail");
+    panel.refreshStatusPanel();
+    EXPECT_EQ((std::vector<std::string>{" first"}), view.added);
+    EXPECT_EQ("", gEventText.take()) << "the take empties the shared text";
+
+    for (std::size_t i = 0; i < kiv::kEventListLimit + 4; ++i)
+        gEventText.append("\r event " + std::to_string(i) + "\r");
+    panel.refreshStatusPanel();
+    // 1005 entries in all: the five oldest go.
+    EXPECT_EQ((std::vector<std::string>{" first", " event 0", " event 1", " event 2", " event 3"}),
+              view.removed);
+    panel.onClearEvents();
+    EXPECT_EQ(1, view.clears);
+    gEventText.append("\r again\r");
+    panel.refreshStatusPanel();
+    EXPECT_EQ(5u, view.removed.size()) << "after a clear the count starts over";
+}
+
+TEST_F(StatusPanelTest, PingTargetEntrySendsToTheGroupAndToBoundBeaconsOnly)
+{
+    UdpPeer group("0.0.0.0", kiv::kWatchdogPort, UdpPeer::Where::Here, true);
+    group.joinGroup(kiv::kBeaconGroup, "127.0.0.1");
+    UdpPeer beacon("10.0.0.9", kiv::kWatchdogPort, UdpPeer::Where::Here, true);
+    edit(2, [](kiv::BeaconTracker& b) { b.mIpAddressText = "10.0.0.9"; });
+
+    LogCapture log;
+    view.address = 0x0A010203;  // 10.1.2.3
+    panel.onSetPingTarget();
+    EXPECT_EQ("10.1.2.3", view.texts[IDC_PING_TARGET_SHOWN]);
+    EXPECT_TRUE(log.contains("[167838211]\n"));
+    server->ioContext().poll();  // the worker's share: the sends
+
+    int groupCommands = 0;
+    while (auto datagram = group.receive(std::chrono::milliseconds(300)))
+        if (datagram->data == "<setPingTarget>10.1.2.3</setPingTarget>")
+            ++groupCommands;
+    EXPECT_EQ(3, groupCommands);
+    int unicast = 0;
+    while (auto datagram = beacon.receive(std::chrono::milliseconds(300)))
+        if (datagram->data == "<setPingTarget>10.1.2.3</setPingTarget>")
+            ++unicast;
+    EXPECT_GE(unicast, 1);
+
+    view.address = 0x80000001;  // 128.0.0.1
+    panel.onSetPingTarget();
+    EXPECT_TRUE(log.contains("[-2147483647]\n"));
+}
+
+}  // namespace
