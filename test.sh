@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: the normal build and
-# a ThreadSanitizer build. The network tests make private network namespaces,
+# Installs what is missing, builds, and runs every test: the normal build, an
+# AddressSanitizer + UndefinedBehaviorSanitizer build (leaks reported) and a
+# ThreadSanitizer build. The network tests make private network namespaces,
 # which needs root: run as root or with sudo available.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -17,6 +18,13 @@ echo "== build and test (warnings are errors)"
 cmake -S . -B build-check -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARN_WERROR=ON
 cmake --build build-check -j"$jobs"
 (cd build-check && ctest --output-on-failure) || status=1
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and test"
+cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARN_WERROR=ON -DVARN_SANITIZE=address \
+  -DCMAKE_CXX_COMPILER=clang++
+cmake --build build-asan -j"$jobs"
+(cd build-asan && ASAN_OPTIONS="detect_leaks=1:halt_on_error=1" \
+  UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" ctest --output-on-failure) || status=1
 
 echo "== ThreadSanitizer build and test"
 # clang: GCC cannot instrument the fences inside Boost.Asio.

@@ -80,6 +80,7 @@ int main(int argc, char* argv[])
     QApplication application(argc, argv);
     qInstallMessageHandler(gQtDefaultHandler);
     catchStopSignals();
+    kiv::qt::applyDialogStyle();
 
     try {
         gServiceHost = new kiv::KivSrv;

@@ -3,7 +3,10 @@
 #include <cstring>
 #include <functional>
 
+#include <QApplication>
 #include <QFontMetrics>
+#include <QStyle>
+#include <QStyleFactory>
 #include <QGroupBox>
 #include <QIcon>
 #include <QImage>
@@ -55,6 +58,12 @@ QPixmap toPixmap(const Image& image)
 }
 
 }  // namespace
+
+void applyDialogStyle()
+{
+    if (QStyle* style = QStyleFactory::create(QStringLiteral("Windows")))
+        QApplication::setStyle(style);
+}
 
 QColor indicatorColour(std::optional<int> state, const QColor& fallback)
 {

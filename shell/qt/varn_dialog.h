@@ -40,6 +40,10 @@ struct DialogBaseUnits {
 DialogBaseUnits dialogBaseUnits(const QFont& font);
 QRect toPixels(const DialogRect& rect, DialogBaseUnits units);
 
+// The dialog's look: Qt's classic Windows style, flat-shaded like the
+// Windows dialog it mirrors. Call once, after the application exists.
+void applyDialogStyle();
+
 class VarnDialog : public QDialog, private StatusView
 {
     Q_OBJECT
