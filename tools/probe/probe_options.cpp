@@ -1,0 +1,136 @@
+#include "tools/probe/probe_options.h"
+
+#include "core/kiv_server.h"
+
+namespace kiv::tools {
+namespace {
+
+constexpr long long kMaxInFlight = 1024;
+constexpr double kMaxRate = 1000000;
+constexpr long long kMaxTimeoutMs = 60000;
+constexpr double kDefaultListenSeconds = 60;
+
+std::vector<OptionSpec> specsFor(ProbeCommand command)
+{
+    if (command == ProbeCommand::Status)
+        return {{"port", true, false},     {"from", true, false},     {"count", true, false},
+                {"duration", true, false}, {"forever", false, false}, {"rate", true, false},
+                {"in-flight", true, false}, {"timeout", true, false}, {"quiet", false, false},
+                {"text", false, false}};
+    return {{"port", true, false},    {"bind", true, false},   {"count", true, false}, {"duration", true, false},
+            {"forever", false, false}, {"quiet", false, false}, {"text", false, false}};
+}
+
+}  // namespace
+
+ProbeOptions parseProbeOptions(const std::vector<std::string>& tokens)
+{
+    ProbeOptions options;
+    if (tokens.empty())
+        throw UsageError("no command given (status or listen)");
+    if (tokens[0] == "-h" || tokens[0] == "--help" || tokens[0] == "help") {
+        options.help = true;
+        return options;
+    }
+    if (tokens[0] == "status")
+        options.command = ProbeCommand::Status;
+    else if (tokens[0] == "listen")
+        options.command = ProbeCommand::Listen;
+    else
+        throw UsageError("unknown command '" + tokens[0] + "' (status or listen)");
+
+    const ParsedArguments arguments =
+        parseArguments(std::vector<std::string>(tokens.begin() + 1, tokens.end()), specsFor(options.command), tokens[0]);
+    if (arguments.has("help")) {
+        options.help = true;
+        return options;
+    }
+    options.quiet = arguments.has("quiet");
+    options.showText = arguments.has("text");
+
+    if (options.command == ProbeCommand::Listen) {
+        if (!arguments.positional.empty())
+            throw UsageError("unexpected argument '" + arguments.positional[0] + "'");
+        if (!arguments.has("port"))
+            throw UsageError("listen needs --port, the watchdog servers' port of the configuration");
+        options.port = toPort("--port", arguments.value("port"));
+        if (arguments.has("bind"))
+            options.bindAddress = toAddress("--bind", arguments.value("bind"));
+        options.limit = listenerLimit(arguments, kDefaultListenSeconds);
+        return options;
+    }
+
+    if (arguments.positional.empty())
+        throw UsageError("status needs the workstation's address");
+    if (arguments.positional.size() > 1)
+        throw UsageError("unexpected argument '" + arguments.positional[1] + "'");
+    options.target = toAddress("address", arguments.positional[0]);
+    options.port = arguments.has("port") ? toPort("--port", arguments.value("port")) : kCommandPort;
+    if (arguments.has("from"))
+        options.bindAddress = toAddress("--from", arguments.value("from"));
+    if (arguments.has("in-flight"))
+        options.inFlight = static_cast<int>(toWholeNumber("--in-flight", arguments.value("in-flight"), 1, kMaxInFlight));
+    if (arguments.has("rate"))
+        options.rate = toDecimal("--rate", arguments.value("rate"), 0.001, kMaxRate);
+    if (arguments.has("timeout"))
+        options.timeoutMs = static_cast<int>(toWholeNumber("--timeout", arguments.value("timeout"), 1, kMaxTimeoutMs));
+    options.limit = senderLimit(arguments, 1);
+    return options;
+}
+
+const char* const kProbeHelp = R"(varn-probe: asks a VarnWin32 workstation for its status, and plays a watchdog server
+that prints the workstation's keep-alives, reports and CPU alarms.
+
+Usage:
+  varn-probe status ADDR [--port PORT] [--from ADDR] [--count N | --duration S | --forever]
+                    [--rate PER_S] [--in-flight K] [--timeout MS] [--quiet] [--text]
+  varn-probe listen --port PORT [--bind ADDR] [--count N] [--duration S | --forever]
+                    [--quiet] [--text]
+
+Commands:
+  status   send "STATUS_REQUEST " to the workstation at ADDR and print each reply with
+           its round-trip time, then a summary. Each request in flight has a socket
+           of its own, so every reply is matched to its request.
+  listen   receive on PORT as a watchdog server does and print every keep-alive
+           (every 30 s), status report (right after a configuration, then every
+           600 s) and CPU alarm, with the sender, the arrival time and the time since
+           the previous one of its kind from that sender.
+
+status:
+  --port PORT      the workstation's command port (default 45654)
+  --from ADDR      local address to send from (default: the system's choice)
+  --count N        requests (default 1)
+  --duration S     send for S seconds instead
+  --forever        send until Ctrl+C
+  --rate PER_S     requests per second in all (default: each as soon as a reply is in)
+  --in-flight K    requests awaiting their reply at once, 1 to 1024 (default 1)
+  --timeout MS     a request without reply after MS milliseconds is lost (default 1000)
+  --quiet          print only the summary
+  --text           print the whole reply text as well
+listen:
+  --port PORT      the port of the configuration's servers (required)
+  --bind ADDR      listen on this local address only (default: all)
+  --count N        stop after N datagrams
+  --duration S     stop after S seconds (default 60)
+  --forever        no time limit; stop with Ctrl+C
+  --quiet          print only the summary
+  --text           print the whole text of each message as well
+
+Output: one line per event, then one line "summary ..."; fields are key=value, times
+in microseconds (_us) or seconds (_s). For status:
+  reply seq=1 from=10.1.2.5:45654 rtt_us=212 ipAddr=10.1.2.5 ipPort=45654 cpuPercent=3 os="..."
+  summary target=10.1.2.5:45654 sent=1 replies=1 lost=0 refused=0 duration_s=0.000 rate=... p50_us=212 p99_us=212 ...
+"lost" counts requests without reply in time, "refused" those the workstation's host
+turned away (nothing listens on the port). Exit status: 0 at least one reply, or
+listen heard what --count asked for; 1 no reply at all, or fewer datagrams than
+--count; 2 the command line is wrong.
+
+Examples:
+  varn-probe status 10.1.2.5
+  varn-probe status 10.1.2.5 --count 10000 --in-flight 8 --quiet
+  varn-probe status 10.1.2.5 --rate 500 --in-flight 16 --duration 60 --quiet
+  varn-probe listen --port 5000 --duration 120
+  varn-probe listen --port 5000 --bind 10.1.2.1 --count 1 --text
+)";
+
+}  // namespace kiv::tools
