@@ -33,4 +33,7 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARN_WERROR=ON -DVA
 cmake --build build-tsan -j"$jobs"
 (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure) || status=1
 
+echo "== Windows build (MinGW-w64) and tests under Wine"
+tests/wine/run-windows-tests.sh || status=1
+
 exit $status

@@ -5,7 +5,10 @@
 #include <functional>
 #include <string>
 
-#if defined(__GNUC__)
+#if defined(__MINGW32__)
+// MinGW-w64 formats with its C99 printf (__USE_MINGW_ANSI_STDIO), not msvcrt's.
+#define VARN_PRINTF(fmt, args) __attribute__((format(gnu_printf, fmt, args)))
+#elif defined(__GNUC__)
 #define VARN_PRINTF(fmt, args) __attribute__((format(printf, fmt, args)))
 #else
 #define VARN_PRINTF(fmt, args)

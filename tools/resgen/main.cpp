@@ -1,8 +1,9 @@
-// varn-resgen: writes the radar bitmaps and the icons that the Windows
-// resource script includes, and on request one radar frame as a PNG.
+// varn-resgen: writes the radar bitmaps, the icons and the main dialog that
+// the Windows resource script includes, and on request one radar frame as a
+// PNG.
 //
 //   varn-resgen <outdir>              radar115.bmp ... radar130.bmp,
-//                                     icon105.ico, icon108.ico
+//                                     icon105.ico, icon108.ico, dialog107.rc
 //   varn-resgen --png <file> <frame>  display frame 1..16 as a PNG
 //
 // Exit status 0 on success; otherwise one line on standard error and 1
@@ -18,6 +19,7 @@
 
 #include "shell/art/radar_art.h"
 #include "shell/art/resource_encoding.h"
+#include "tools/resgen/dialog_script.h"
 
 namespace {
 
@@ -81,6 +83,10 @@ int writeResources(const std::filesystem::path& outdir)
         if (!writeFile(path, icon))
             return fail(kExitCannotWrite, "cannot write " + path.string());
     }
+    const std::string dialog = kiv::mainDialogScript();
+    const std::filesystem::path dialogPath = outdir / "dialog107.rc";
+    if (!writeFile(dialogPath, std::vector<std::uint8_t>(dialog.begin(), dialog.end())))
+        return fail(kExitCannotWrite, "cannot write " + dialogPath.string());
     return 0;
 }
 

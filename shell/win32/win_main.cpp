@@ -1,0 +1,75 @@
+// VarnWin32.exe: starts the watchdog service, then runs the main dialog
+// until "Exit", Esc or the close box.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <array>
+#include <exception>
+#include <string>
+
+#include "core/debug_log.h"
+#include "core/kiv_srv.h"
+#include "shell/resource_ids.h"
+#include "shell/startup_failure.h"
+#include "shell/win32/main_dialog.h"
+
+namespace {
+
+constexpr int kLoadStringBufferSize = 100;
+constexpr int kExitStartupFailed = 1;
+constexpr int kExitNoDialog = 2;
+constexpr char kMessageCaption[] = "VarnWin32";
+
+void tellOperator(const std::string& text)
+{
+    debugLog("%s\n", text.c_str());
+    ::MessageBoxA(nullptr, text.c_str(), kMessageCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
+}
+
+int runProgram(HINSTANCE instance)
+{
+    std::array<wchar_t, kLoadStringBufferSize> vendor{};
+    std::array<wchar_t, kLoadStringBufferSize> programClass{};
+    ::LoadStringW(instance, IDS_APP_VENDOR, vendor.data(), kLoadStringBufferSize);
+    ::LoadStringW(instance, IDS_APP_CLASS, programClass.data(), kLoadStringBufferSize);
+
+    // The address entry of the dialog is a common control.
+    INITCOMMONCONTROLSEX controls{};
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_INTERNET_CLASSES;
+    ::InitCommonControlsEx(&controls);
+
+    try {
+        gServiceHost = new kiv::KivSrv;
+    } catch (const std::exception& error) {
+        tellOperator(kiv::describeStartupFailure(error));
+        return kExitStartupFailed;
+    } catch (...) {
+        tellOperator("VarnWin32 cannot start: the service failed to start.");
+        return kExitStartupFailed;
+    }
+
+    const INT_PTR result = ::DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_VARNWIN32), nullptr,
+                                             kiv::win32::dialogProc, 0);
+    if (result == -1) {
+        const DWORD error = ::GetLastError();
+        delete gServiceHost;
+        gServiceHost = nullptr;
+        tellOperator("VarnWin32 cannot show its window: dialog " + std::to_string(IDD_VARNWIN32) +
+                     " could not be created (error " + std::to_string(error) + ").");
+        return kExitNoDialog;
+    }
+    // The dialog's own exits stop the service; anything else ending it
+    // (a WM_QUIT, say) must not leave the worker running.
+    delete gServiceHost;
+    gServiceHost = nullptr;
+    return 0;
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*commandLine*/, int /*show*/)
+{
+    return runProgram(instance);
+}

@@ -1,0 +1,171 @@
+// The Win32 view over a real dialog 107 (the resources are linked into this
+// test program), and the indicator colours.
+#include "shell/win32/main_dialog.h"
+
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "shell/resource_ids.h"
+
+namespace {
+
+using kiv::win32::DialogView;
+
+INT_PTR CALLBACK passiveDialogProc(HWND, UINT, WPARAM, LPARAM)
+{
+    return FALSE;
+}
+
+class Win32View : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_INTERNET_CLASSES};
+        ASSERT_TRUE(::InitCommonControlsEx(&controls));
+        mDialog = ::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_VARNWIN32),
+                                       nullptr, passiveDialogProc, 0);
+        ASSERT_NE(nullptr, mDialog);
+        mView.attach(mDialog);
+    }
+    void TearDown() override
+    {
+        if (mDialog != nullptr)
+            ::DestroyWindow(mDialog);
+    }
+
+    std::string text(int id) const
+    {
+        char buffer[512] = {};
+        ::GetDlgItemTextA(mDialog, id, buffer, static_cast<int>(sizeof buffer));
+        return buffer;
+    }
+
+    std::vector<std::string> listEntries() const
+    {
+        std::vector<std::string> entries;
+        const LRESULT count = ::SendDlgItemMessageA(mDialog, IDC_EVENT_LIST, LB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; ++i) {
+            char buffer[256] = {};
+            ::SendDlgItemMessageA(mDialog, IDC_EVENT_LIST, LB_GETTEXT, static_cast<WPARAM>(i),
+                                  reinterpret_cast<LPARAM>(buffer));
+            entries.push_back(buffer);
+        }
+        return entries;
+    }
+
+    HBITMAP radarImage() const
+    {
+        return reinterpret_cast<HBITMAP>(
+            ::SendDlgItemMessageW(mDialog, IDC_RADAR, STM_GETIMAGE, IMAGE_BITMAP, 0));
+    }
+
+    HWND mDialog = nullptr;
+    DialogView mView{::GetModuleHandleW(nullptr)};
+};
+
+TEST_F(Win32View, TextsGoInAsNarrowStrings)
+{
+    mView.setControlText(IDC_OS_DESC, "Microsoft   Windows 7 , 64-bit");
+    mView.setControlText(IDC_BEACON_TEXT0, "10.0.0.9 : pump 3 : hall B : 4");
+    EXPECT_EQ("Microsoft   Windows 7 , 64-bit", text(IDC_OS_DESC));
+    EXPECT_EQ("10.0.0.9 : pump 3 : hall B : 4", text(IDC_BEACON_TEXT0));
+    mView.setControlText(IDC_BEACON_TEXT0, "");
+    EXPECT_EQ("", text(IDC_BEACON_TEXT0));
+}
+
+TEST_F(Win32View, EventListIsSortedAndLosesOnlyTheExactEntry)
+{
+    mView.addListEntry(IDC_EVENT_LIST, " BEFORE new kiv::KivServer()");
+    mView.addListEntry(IDC_EVENT_LIST, " AFTER new kiv::KivServer()");
+    mView.addListEntry(IDC_EVENT_LIST, " after new kiv::KivServer()");
+    EXPECT_EQ(3u, listEntries().size());
+    EXPECT_EQ(" BEFORE new kiv::KivServer()", listEntries().back());
+
+    // The list box's own search ignores case; the view must not.
+    mView.removeListEntry(IDC_EVENT_LIST, " after new kiv::KivServer()");
+    EXPECT_EQ((std::vector<std::string>{" AFTER new kiv::KivServer()", " BEFORE new kiv::KivServer()"}),
+              listEntries());
+    mView.removeListEntry(IDC_EVENT_LIST, " after new kiv::KivServer()");
+    mView.removeListEntry(IDC_EVENT_LIST, "not there");
+    EXPECT_EQ(2u, listEntries().size());
+
+    mView.clearList(IDC_EVENT_LIST);
+    EXPECT_TRUE(listEntries().empty());
+}
+
+TEST_F(Win32View, AddressEntryReadsFirstFieldMostSignificantAndBlankAsZero)
+{
+    EXPECT_EQ(0u, mView.readPingAddress());
+    ::SendDlgItemMessageW(mDialog, IDC_PING_ADDRESS, IPM_SETADDRESS, 0, MAKEIPADDRESS(10, 1, 2, 3));
+    EXPECT_EQ(0x0A010203u, mView.readPingAddress());
+    ::SendDlgItemMessageW(mDialog, IDC_PING_ADDRESS, IPM_SETADDRESS, 0, MAKEIPADDRESS(192, 168, 7, 1));
+    EXPECT_EQ(0xC0A80701u, mView.readPingAddress());
+    ::SendDlgItemMessageW(mDialog, IDC_PING_ADDRESS, IPM_CLEARADDRESS, 0, 0);
+    EXPECT_EQ(0u, mView.readPingAddress());
+}
+
+TEST_F(Win32View, RadarShowsTheTemplateBitmapUntilTheFramesAreLoaded)
+{
+    EXPECT_NE(nullptr, radarImage());  // bitmap 115 from the template
+    mView.showRadarFrame(0);
+    EXPECT_EQ(nullptr, radarImage());
+
+    mView.loadStaticResources();
+    EXPECT_NE(nullptr, reinterpret_cast<HICON>(::SendMessageW(mDialog, WM_GETICON, ICON_SMALL, 0)));
+    for (int frame = 1; frame <= kiv::kRadarFrameCount; ++frame) {
+        mView.showRadarFrame(frame);
+        ASSERT_NE(nullptr, mView.radarFrame(frame));
+        EXPECT_EQ(mView.radarFrame(frame), radarImage()) << frame;
+    }
+    EXPECT_NE(mView.radarFrame(1), mView.radarFrame(2));
+}
+
+struct ColourRow {
+    int state;
+    COLORREF colour;
+    const char* name;
+};
+
+std::ostream& operator<<(std::ostream& out, const ColourRow& row)
+{
+    return out << row.name;
+}
+
+class IndicatorColours : public ::testing::TestWithParam<ColourRow>
+{
+};
+
+TEST_P(IndicatorColours, BrushAndBackgroundOfEachState)
+{
+    const ColourRow& row = GetParam();
+    EXPECT_EQ(row.colour, kiv::win32::indicatorColour(row.state));
+    const HBRUSH brush = kiv::win32::indicatorBrush(row.state);
+    if (row.colour == CLR_INVALID) {
+        EXPECT_EQ(nullptr, brush);
+        return;
+    }
+    LOGBRUSH logical{};
+    ASSERT_NE(0, ::GetObjectW(brush, sizeof logical, &logical));
+    EXPECT_EQ(static_cast<UINT>(BS_SOLID), logical.lbStyle);
+    EXPECT_EQ(row.colour, logical.lbColor);
+    EXPECT_EQ(brush, kiv::win32::indicatorBrush(row.state));  // one brush per colour
+}
+
+INSTANTIATE_TEST_SUITE_P(States, IndicatorColours,
+                         ::testing::Values(ColourRow{-1, RGB(205, 205, 205), "grey_unknown"},
+                                           ColourRow{0, RGB(0, 255, 0), "green"},
+                                           ColourRow{1, RGB(255, 255, 0), "yellow"},
+                                           ColourRow{2, RGB(255, 0, 0), "red"},
+                                           ColourRow{3, CLR_INVALID, "none_for_3"},
+                                           ColourRow{-2, CLR_INVALID, "none_for_minus_2"}),
+                         [](const ::testing::TestParamInfo<ColourRow>& row) {
+                             return std::string(row.param.name);
+                         });
+
+}  // namespace
