@@ -33,6 +33,12 @@ cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARN_WERROR=ON -DVA
 cmake --build build-tsan -j"$jobs"
 (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure) || status=1
 
+echo "== libFuzzer harnesses (VARN_FUZZ_SECONDS each, 60 by default)"
+cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARN_WERROR=ON -DVARN_FUZZ=ON \
+  -DCMAKE_CXX_COMPILER=clang++
+cmake --build build-fuzz -j"$jobs" --target varn_fuzzers
+tests/fuzz/run-fuzzers.sh build-fuzz || status=1
+
 echo "== Windows build (MinGW-w64) and tests under Wine"
 tests/wine/run-windows-tests.sh || status=1
 

@@ -154,6 +154,12 @@ void KivServer::applyCrossOver(const std::string& message)
                              servers[j].c_str());
                     continue;
                 }
+                // Both addresses are made before anything of the pair is
+                // stored: a server text that only inet_addr reads (hex or
+                // octal parts, trailing blanks) fails here and must not leave
+                // its local address listed as in common without a pair.
+                const boost::asio::ip::address localAddress = boost::asio::ip::make_address(locals[i]);
+                const boost::asio::ip::address serverAddress = boost::asio::ip::make_address(servers[j]);
                 {
                     std::lock_guard<std::mutex> lock(mStateMutex);
                     if (!mLocalIpInCommon.empty())
@@ -163,10 +169,8 @@ void KivServer::applyCrossOver(const std::string& message)
                 mRemotePort = getXmlValueInt("srvIpPort", message);
                 debugLog("SETTING COMMON NETWORK [%s] [%s]\n", locals[i].c_str(), servers[j].c_str());
                 const auto port = static_cast<unsigned short>(mRemotePort);
-                const boost::asio::ip::udp::endpoint local(boost::asio::ip::make_address(locals[i]), port);
-                const boost::asio::ip::udp::endpoint remote(boost::asio::ip::make_address(servers[j]), port);
-                mLocalEndpoints[mNumLinks] = local;
-                mServerEndpoints[mNumLinks] = remote;
+                mLocalEndpoints[mNumLinks] = boost::asio::ip::udp::endpoint(localAddress, port);
+                mServerEndpoints[mNumLinks] = boost::asio::ip::udp::endpoint(serverAddress, port);
                 ++mNumLinks;
             }
         }

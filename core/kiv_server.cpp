@@ -242,7 +242,10 @@ void KivServer::alarmPass()
         mAlarmCountdown = mAlarmSeconds;
         return;
     }
-    mAlarmCountdown -= 1;
+    // A count from the configuration at zero or below already lets the
+    // first high sample through; counting further down would overflow.
+    if (mAlarmCountdown > 0)
+        mAlarmCountdown -= 1;
     if (mAlarmCountdown > 0)
         return;
     mAlarmCountdown = 0;

@@ -49,13 +49,19 @@ void MulticastReceiver::handle_receive_from(const boost::system::error_code& err
     // earlier unicast send shows up here) must not silence the channel.
     if (error == asio::error::operation_aborted)
         return;
-    if (!error) {
-        const std::string message(mRecvBuffer.data(), std::min(bytes, mRecvBuffer.size()));
-        CpuUsage::getCpuUsage();
-        if (bytes > kParseThreshold)
-            parseMcKivMessage(message);
-    }
+    if (!error)
+        handleDatagram(mRecvBuffer.data(), bytes, mSenderEndpoint);
     start_receive();
+}
+
+void MulticastReceiver::handleDatagram(const char* data, std::size_t bytes, const udp::endpoint& sender)
+{
+    if (&sender != &mSenderEndpoint)
+        mSenderEndpoint = sender;  // parseMcKivMessage reads the sender there
+    const std::string message(data, std::min(bytes, kRecvBufferSize));
+    CpuUsage::getCpuUsage();
+    if (bytes > kParseThreshold)
+        parseMcKivMessage(message);
 }
 
 void MulticastReceiver::parseMcKivMessage(const std::string& message)

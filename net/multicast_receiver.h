@@ -18,6 +18,10 @@ public:
     MulticastReceiver& operator=(const MulticastReceiver&) = delete;
 
     void handle_receive_from(const boost::system::error_code& error, std::size_t bytes);
+    // One received datagram of `bytes` bytes at `data` from `sender`; the
+    // receive handler hands each datagram on through here.
+    void handleDatagram(const char* data, std::size_t bytes,
+                        const boost::asio::ip::udp::endpoint& sender);
     void parseMcKivMessage(const std::string& message);
 
     // To the group, three times.

@@ -47,20 +47,24 @@ void MulticastReceiverCloud::handle_receive_from(const boost::system::error_code
 {
     if (error == asio::error::operation_aborted)
         return;
-    if (!error) {
-        const std::size_t size = std::min(bytes, mRecvBuffer.size());
-        debugLog("MulticastReceiverCloud::handle_receive_from\n");
-        kiv::consoleWrite(mRecvBuffer.data(), size);
-        kiv::consoleWrite("\n", 1);
-        const std::string message(mRecvBuffer.data(), size);
-        const char* text = message.c_str();  // shown up to a zero byte
-        debugLog("MulticastRX=[%s]\n", text);
-        gEventText.append(std::string("\r MulticastRX= ") + text + "\r");
-        CpuUsage::getCpuUsage();
-        if (bytes > kParseThreshold)
-            parseMcKivMessage(message);
-    }
+    if (!error)
+        handleDatagram(mRecvBuffer.data(), bytes);
     start_receive();
+}
+
+void MulticastReceiverCloud::handleDatagram(const char* data, std::size_t bytes)
+{
+    const std::size_t size = std::min(bytes, kRecvBufferSize);
+    debugLog("MulticastReceiverCloud::handle_receive_from\n");
+    kiv::consoleWrite(data, size);
+    kiv::consoleWrite("\n", 1);
+    const std::string message(data, size);
+    const char* text = message.c_str();  // shown up to a zero byte
+    debugLog("MulticastRX=[%s]\n", text);
+    gEventText.append(std::string("\r MulticastRX= ") + text + "\r");
+    CpuUsage::getCpuUsage();
+    if (bytes > kParseThreshold)
+        parseMcKivMessage(message);
 }
 
 void MulticastReceiverCloud::parseMcKivMessage(const std::string& message)

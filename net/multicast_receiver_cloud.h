@@ -18,6 +18,9 @@ public:
     MulticastReceiverCloud& operator=(const MulticastReceiverCloud&) = delete;
 
     void handle_receive_from(const boost::system::error_code& error, std::size_t bytes);
+    // One received datagram of `bytes` bytes at `data`; the receive handler
+    // hands each datagram on through here.
+    void handleDatagram(const char* data, std::size_t bytes);
     void parseMcKivMessage(const std::string& message);
 
     static constexpr unsigned short kPort = 34543;

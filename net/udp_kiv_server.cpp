@@ -63,19 +63,31 @@ void UdpKivServer::handle_receive(const boost::system::error_code& error, std::s
     if (error == asio::error::operation_aborted)
         return;  // the socket is closing
     debugLog("==>  UdpKivServer::handle_receive\n");
-    if (!error || error == asio::error::message_size) {
-        mReceived = std::min(bytes, kReceiveSize);
-        // The text ends at the first zero byte or at the last byte received,
-        // never beyond.
-        const std::string text(mRecvBuffer.data(), strnlen(mRecvBuffer.data(), mReceived));
-        debugLog("RX DATA FROM=[%s]\n", endpointToString(remote_endpoint_).c_str());
-        debugLog("SIP RX DATA  bytes_transferred=[%i] data=[%s]\n", static_cast<int>(bytes),
-                 text.c_str());
-        if (bytes > kParseThreshold)
-            parseKivMessage();
-    }
+    if (!error || error == asio::error::message_size)
+        take_datagram(bytes);
     start_receive();
     debugLog("<==  UdpKivServer::handle_receive\n");
+}
+
+void UdpKivServer::handleDatagram(const char* data, std::size_t bytes, const udp::endpoint& sender)
+{
+    std::memset(mRecvBuffer.data(), 0, kZeroedSize);
+    std::copy_n(data, std::min(bytes, kReceiveSize), mRecvBuffer.data());
+    remote_endpoint_ = sender;
+    take_datagram(bytes);
+}
+
+void UdpKivServer::take_datagram(std::size_t bytes)
+{
+    mReceived = std::min(bytes, kReceiveSize);
+    // The text ends at the first zero byte or at the last byte received,
+    // never beyond.
+    const std::string text(mRecvBuffer.data(), strnlen(mRecvBuffer.data(), mReceived));
+    debugLog("RX DATA FROM=[%s]\n", endpointToString(remote_endpoint_).c_str());
+    debugLog("SIP RX DATA  bytes_transferred=[%i] data=[%s]\n", static_cast<int>(bytes),
+             text.c_str());
+    if (bytes > kParseThreshold)
+        parseKivMessage();
 }
 
 void UdpKivServer::parseKivMessage()

@@ -47,6 +47,10 @@ public:
 
     void start_receive();
     void handle_receive(const boost::system::error_code& error, std::size_t bytes);
+    // A datagram of `bytes` bytes at `data` from `sender`, taken as a receive
+    // takes it: into the buffer zeroed by start_receive, cut to 1501 bytes.
+    void handleDatagram(const char* data, std::size_t bytes,
+                        const boost::asio::ip::udp::endpoint& sender);
     void parseKivMessage();
     std::shared_ptr<UdpKivMessage> decodeKivMessage(const std::string& text);
     void handle_BEACON_CFG_ALARM(std::shared_ptr<UdpKivMessage> message);
@@ -59,6 +63,8 @@ public:
     static constexpr std::size_t kParseThreshold = 10;
 
 private:
+    void take_datagram(std::size_t bytes);
+
     boost::asio::ip::udp::socket mSocket;
     std::array<char, kReceiveSize> mRecvBuffer{};
     std::size_t mReceived = 0;  // bytes of the datagram in hand

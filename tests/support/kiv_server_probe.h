@@ -34,6 +34,23 @@ struct KivServerProbe {
     }
     void setTickCount(int ticks) { s.mTickCount = ticks; }
     void fireTick() { s.onTick(boost::system::error_code()); }
+    MulticastReceiverCloud& cloud() { return s.mMulticastCloud; }
+    // Back to the state of a fresh server: no pairs, no crossover, the
+    // alarm settings and counters of construction, tick 0.
+    void clearCrossOver()
+    {
+        s.mNumLinks = 0;
+        s.mCrossOverSet = false;
+        s.mReportSent = false;
+        s.mRemotePort = 0;
+        s.mAlarmPercent = 100;
+        s.mAlarmSeconds = 5;
+        s.mAlarmCountdown = 5;
+        s.mAlarmHoldoff = 0;
+        s.mTickCount = 0;
+        std::lock_guard<std::mutex> lock(s.mStateMutex);
+        s.mLocalIpInCommon.clear();
+    }
 };
 
 }  // namespace kiv::test
