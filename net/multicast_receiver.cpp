@@ -20,13 +20,7 @@ MulticastReceiver::MulticastReceiver(asio::io_context& ioService, std::string gr
 {
     try {
         debugLog("MulticastReceiver::MulticastReceiver\n");
-        const udp::endpoint listen(asio::ip::make_address("0.0.0.0"), kPort);
-        mSocket.open(listen.protocol());
-        mSocket.set_option(asio::socket_base::reuse_address(true));
-        kiv::restrictToJoinedGroups(mSocket);
-        kiv::ignoreConnectionResets(mSocket);
-        mSocket.bind(listen);
-        mSocket.set_option(asio::ip::multicast::join_group(asio::ip::make_address(group)));
+        kiv::openGroupListener(mSocket, kPort, group);
         start_receive();
     } catch (...) {
         kiv::reportException("MulticastReceiver::MulticastReceiver");

@@ -19,13 +19,7 @@ MulticastReceiverCloud::MulticastReceiverCloud(asio::io_context& ioService, std:
 {
     try {
         debugLog("MulticastReceiverCloud::MulticastReceiverCloud\n");
-        const udp::endpoint listen(asio::ip::make_address("0.0.0.0"), kPort);
-        mSocket.open(listen.protocol());
-        mSocket.set_option(asio::socket_base::reuse_address(true));
-        kiv::restrictToJoinedGroups(mSocket);
-        kiv::ignoreConnectionResets(mSocket);
-        mSocket.bind(listen);
-        mSocket.set_option(asio::ip::multicast::join_group(asio::ip::make_address(group)));
+        kiv::openGroupListener(mSocket, kPort, group);
         start_receive();
     } catch (...) {
         kiv::reportException("MulticastReceiverCloud::MulticastReceiverCloud");
