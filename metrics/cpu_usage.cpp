@@ -14,6 +14,7 @@ namespace {
 struct SamplerSlot {
     std::mutex mutex;
     CpuUsage::Sampler sampler;  // empty: the platform measurement
+    kiv::ReadingThrottle throttle;
 };
 
 SamplerSlot& samplerSlot()
@@ -44,8 +45,13 @@ int CpuUsage::getCpuUsage()
     std::lock_guard<std::mutex> lock(slot.mutex);
     if (slot.sampler)
         return slot.sampler();
+    const auto now = kiv::ReadingThrottle::Clock::now();
+    if (const std::optional<int> last = slot.throttle.reuse(now))
+        return *last;
     try {
-        return kiv::samplePlatformCpuUsage();
+        const int value = kiv::samplePlatformCpuUsage();
+        slot.throttle.record(now, value);
+        return value;
     } catch (...) {
         return 0;  // no value could be obtained
     }
@@ -59,6 +65,20 @@ void CpuUsage::setSampler(Sampler sampler)
 }
 
 namespace kiv {
+
+std::optional<int> ReadingThrottle::reuse(Clock::time_point now) const
+{
+    if (mHasReading && now - mTime < kMinReadingSpan)
+        return mValue;
+    return std::nullopt;
+}
+
+void ReadingThrottle::record(Clock::time_point now, int value)
+{
+    mHasReading = true;
+    mTime = now;
+    mValue = value;
+}
 
 std::int8_t cpuPercentFromCounterValue(double counterValue)
 {

@@ -1,8 +1,10 @@
 // Total processor load of the host in whole percent.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 class CpuUsage
 {
@@ -13,8 +15,11 @@ public:
     CpuUsage& operator=(const CpuUsage&) = delete;
 
     // One measurement shared by the whole process and serialised between
-    // callers: the load since the previous call by any caller, truncated to
-    // whole percent; 0 on the first call and on every failure.
+    // callers: the load since the previous reading, truncated to whole
+    // percent; 0 on the first call and on every failure. A reading spans at
+    // least kMinReadingSpan: calls sooner than that after the last reading
+    // get its value again, so a burst of datagrams neither costs a reading
+    // each nor shrinks the tick's window to a few clock ticks of noise.
     static int getCpuUsage();
 
     // Replaces the measurement (tests drive alarm sequences with it); an
@@ -25,6 +30,24 @@ public:
 };
 
 namespace kiv {
+
+constexpr std::chrono::milliseconds kMinReadingSpan{250};
+
+// Decides when the platform is read again; the clock is the caller's.
+class ReadingThrottle
+{
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // The last reading's value while it is younger than kMinReadingSpan.
+    std::optional<int> reuse(Clock::time_point now) const;
+    void record(Clock::time_point now, int value);
+
+private:
+    bool mHasReading = false;
+    Clock::time_point mTime{};
+    int mValue = 0;
+};
 
 // The platform measurement behind getCpuUsage (cpu_usage_linux.cpp /
 // cpu_usage_windows.cpp); called with the sampler's lock held.

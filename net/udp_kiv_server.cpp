@@ -129,7 +129,7 @@ void UdpKivServer::handle_STATUS_REQUEST(std::shared_ptr<UdpKivMessage> message)
         auto reply = std::make_shared<std::string>();
         *reply += "<status>";
         *reply += "<ipAddr>";
-        *reply += getIpAddrString(getIpAddrInt(""));
+        *reply += hostAddressText();
         *reply += "</ipAddr>\n";
         *reply += "<ipPort>";
         *reply += "45654";
@@ -138,7 +138,9 @@ void UdpKivServer::handle_STATUS_REQUEST(std::shared_ptr<UdpKivMessage> message)
         *reply += std::to_string(CpuUsage::getCpuUsage());
         *reply += "</cpuPercent>\n";
         *reply += "<os>";
-        *reply += buildOsDescription();
+        if (mOsDescription.empty())
+            mOsDescription = buildOsDescription();
+        *reply += mOsDescription;
         *reply += "</os>\n";
         *reply += "</status>";
         debugLog("remote_endpoint_=[%s]\n", endpointToString(message->mSenderEndpoint).c_str());
@@ -147,6 +149,16 @@ void UdpKivServer::handle_STATUS_REQUEST(std::shared_ptr<UdpKivMessage> message)
         // No route back to one requester must not stop the answers to others.
         reportException("UdpKivServer::handle_STATUS_REQUEST");
     }
+}
+
+const std::string& UdpKivServer::hostAddressText()
+{
+    const auto now = std::chrono::steady_clock::now();
+    if (mHostAddressText.empty() || now - mHostAddressTime >= std::chrono::seconds(1)) {
+        mHostAddressText = getIpAddrString(getIpAddrInt(""));
+        mHostAddressTime = now;
+    }
+    return mHostAddressText;
 }
 
 std::string UdpKivServer::endpointToString(udp::endpoint endpoint)

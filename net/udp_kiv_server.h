@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <string>
@@ -64,6 +65,15 @@ public:
 
 private:
     void take_datagram(std::size_t bytes);
+    const std::string& hostAddressText();
+
+    // Parts of the status reply kept between requests, so that a burst of
+    // requests costs no lookup each: the OS description (it does not change
+    // while the program runs) and the host's address, looked up again when
+    // it is more than a second old. Touched by the worker only.
+    std::string mOsDescription;
+    std::string mHostAddressText;
+    std::chrono::steady_clock::time_point mHostAddressTime{};
 
     boost::asio::ip::udp::socket mSocket;
     std::array<char, kReceiveSize> mRecvBuffer{};

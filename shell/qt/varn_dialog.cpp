@@ -177,6 +177,7 @@ void VarnDialog::buildControls()
             if (entry.id == IDC_RADAR) {
                 // The template's image until the animation takes over.
                 mRadar = picture;
+                picture->setAttribute(Qt::WA_OpaquePaintEvent);
                 const QPixmap first = toPixmap(renderRadarFrame(radarFrameForBitmapId(kRadarFirstBitmapId)));
                 picture->setPixmap(first);
             }
@@ -271,7 +272,11 @@ void VarnDialog::showRadarFrame(int frame)
 {
     if (mRadar == nullptr)
         return;
-    if (frame >= 1 && frame <= kRadarFrameCount)
+    // Every frame pixel is opaque: with a frame shown nothing behind the
+    // radar needs repainting ten times a second.
+    const bool shown = frame >= 1 && frame <= kRadarFrameCount;
+    mRadar->setAttribute(Qt::WA_OpaquePaintEvent, shown);
+    if (shown)
         mRadar->setPixmap(mRadarFrames[static_cast<std::size_t>(frame - 1)]);
     else
         mRadar->clear();

@@ -200,3 +200,17 @@ INSTANTIATE_TEST_SUITE_P(Rows, TotalUsageLine,
                                            PrintRow{100, "\n\nCPU Total usage: 100%\n"}));
 
 }  // namespace
+
+TEST(ReadingThrottle, ReusesAReadingOnlyWhileItIsYoungerThanTheMinimumSpan)
+{
+    using Clock = kiv::ReadingThrottle::Clock;
+    const Clock::time_point start = Clock::now();
+    kiv::ReadingThrottle throttle;
+    EXPECT_FALSE(throttle.reuse(start).has_value()) << "nothing read yet";
+    throttle.record(start, 42);
+    EXPECT_EQ(42, throttle.reuse(start));
+    EXPECT_EQ(42, throttle.reuse(start + kiv::kMinReadingSpan - std::chrono::milliseconds(1)));
+    EXPECT_FALSE(throttle.reuse(start + kiv::kMinReadingSpan).has_value());
+    throttle.record(start + kiv::kMinReadingSpan, 7);
+    EXPECT_EQ(7, throttle.reuse(start + kiv::kMinReadingSpan + std::chrono::milliseconds(100)));
+}
