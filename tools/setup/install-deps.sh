@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, only those that
-# are missing. Safe to run again.
+# are missing. Safe to run again. With --bench, also the peers the benchmark
+# measures the program against.
 set -euo pipefail
 
 packages=(
@@ -14,6 +15,10 @@ packages=(
   g++-mingw-w64-x86-64-posix googletest
   wine wine64 xvfb x11-utils python3 imagemagick
 )
+if [ "${1:-}" = "--bench" ]; then
+  # bench/run-bench.sh runs its own instances of them
+  packages+=(monit zabbix-agent snmpd)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
@@ -30,3 +35,14 @@ fi
 echo "install-deps: installing ${missing[*]}"
 "${as_root[@]}" apt-get update -qq
 DEBIAN_FRONTEND=noninteractive "${as_root[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+
+# The benchmark starts its own instances of its peers: the packages' own
+# services are not wanted running.
+for s in monit zabbix-agent snmpd; do
+  case " ${missing[*]} " in *" $s "*) ;; *) continue ;; esac
+  if [ -d /run/systemd/system ]; then
+    "${as_root[@]}" systemctl disable --now "$s" >/dev/null 2>&1 || true
+  else
+    "${as_root[@]}" service "$s" stop >/dev/null 2>&1 || true
+  fi
+done
