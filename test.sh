@@ -23,7 +23,8 @@ echo "== AddressSanitizer + UndefinedBehaviorSanitizer build and test"
 cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARN_WERROR=ON -DVARN_SANITIZE=address \
   -DCMAKE_CXX_COMPILER=clang++
 cmake --build build-asan -j"$jobs"
-(cd build-asan && ASAN_OPTIONS="detect_leaks=1:halt_on_error=1" \
+# The soak runs 100 s in the normal build and 60 s under the sanitizers.
+(cd build-asan && VARN_SOAK_SECONDS=60 ASAN_OPTIONS="detect_leaks=1:halt_on_error=1" \
   UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1" ctest --output-on-failure) || status=1
 
 echo "== ThreadSanitizer build and test"
@@ -31,7 +32,7 @@ echo "== ThreadSanitizer build and test"
 cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARN_WERROR=ON -DVARN_SANITIZE=thread \
   -DCMAKE_CXX_COMPILER=clang++
 cmake --build build-tsan -j"$jobs"
-(cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure) || status=1
+(cd build-tsan && VARN_SOAK_SECONDS=60 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" ctest --output-on-failure) || status=1
 
 echo "== libFuzzer harnesses (VARN_FUZZ_SECONDS each, 60 by default)"
 cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARN_WERROR=ON -DVARN_FUZZ=ON \
