@@ -37,17 +37,17 @@ std::string usageError(Parse parse, const std::string& line)
 
 TEST(Arguments, OptionsInBothFormsRepeatsAndPositionals)
 {
-    const std::vector<OptionSpec> specs = {{"count", true, false}, {"from", true, true}, {"quiet", false, false}};
+    const std::vector<OptionRule> rules = {{"count", true, false}, {"from", true, true}, {"quiet", false, false}};
     const ParsedArguments parsed =
         parseArguments({"10.1.2.5", "--count", "3", "--from=10.0.0.9", "--from", "10.0.0.10", "--quiet", "--", "--x"},
-                       specs, "test");
+                       rules, "test");
     EXPECT_EQ("3", parsed.value("count"));
     EXPECT_EQ((std::vector<std::string>{"10.0.0.9", "10.0.0.10"}), parsed.values("from"));
     EXPECT_TRUE(parsed.has("quiet"));
     EXPECT_EQ((std::vector<std::string>{"10.1.2.5", "--x"}), parsed.positional);
     EXPECT_EQ("fallback", parsed.value("missing", "fallback"));
 
-    const auto parse = [&](const std::vector<std::string>& tokens) { parseArguments(tokens, specs, "test"); };
+    const auto parse = [&](const std::vector<std::string>& tokens) { parseArguments(tokens, rules, "test"); };
     EXPECT_EQ("test takes no option --rate", usageError(parse, "--rate 5"));
     EXPECT_EQ("--count needs a value", usageError(parse, "--count"));
     EXPECT_EQ("--count needs a value", usageError(parse, "--count --quiet"));
@@ -82,9 +82,9 @@ TEST(Arguments, ValueConversionsAreStrict)
 
 TEST(Arguments, RunLimitsAreBoundedUnlessForeverIsAsked)
 {
-    const std::vector<OptionSpec> specs = {{"count", true, false}, {"duration", true, false}, {"forever", false, false}};
-    const auto sender = [&](const std::string& line) { return senderLimit(parseArguments(words(line), specs, "t"), 10); };
-    const auto listener = [&](const std::string& line) { return listenerLimit(parseArguments(words(line), specs, "t"), 60); };
+    const std::vector<OptionRule> rules = {{"count", true, false}, {"duration", true, false}, {"forever", false, false}};
+    const auto sender = [&](const std::string& line) { return senderLimit(parseArguments(words(line), rules, "t"), 10); };
+    const auto listener = [&](const std::string& line) { return listenerLimit(parseArguments(words(line), rules, "t"), 60); };
     struct Case {
         RunLimit limit;
         long long count;

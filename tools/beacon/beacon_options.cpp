@@ -11,15 +11,15 @@ constexpr long long kMaxHealth = 1000000;
 constexpr long long kMaxAlarmSeconds = 86400;
 constexpr double kDefaultListenSeconds = 60;
 
-const std::vector<OptionSpec> kSendOptions = {
+const std::vector<OptionRule> kSendOptions = {
     {"interface", true, false}, {"ttl", true, false}, {"quiet", false, false}};
 
-std::vector<OptionSpec> specsFor(BeaconCommand command)
+std::vector<OptionRule> rulesFor(BeaconCommand command)
 {
-    std::vector<OptionSpec> specs = kSendOptions;
+    std::vector<OptionRule> rules = kSendOptions;
     switch (command) {
     case BeaconCommand::Announce:
-        specs.insert(specs.end(), {{"from", true, true},
+        rules.insert(rules.end(), {{"from", true, true},
                                    {"name", true, false},
                                    {"location", true, false},
                                    {"ping-target", true, false},
@@ -30,7 +30,7 @@ std::vector<OptionSpec> specsFor(BeaconCommand command)
                                    {"forever", false, false}});
         break;
     case BeaconCommand::Configure:
-        specs.insert(specs.end(), {{"from", true, false},
+        rules.insert(rules.end(), {{"from", true, false},
                                    {"server", true, true},
                                    {"server-port", true, false},
                                    {"cpu-percent", true, false},
@@ -38,13 +38,13 @@ std::vector<OptionSpec> specsFor(BeaconCommand command)
                                    {"copies", true, false}});
         break;
     case BeaconCommand::PingTarget:
-        specs.insert(specs.end(), {{"from", true, false}, {"copies", true, false}});
+        rules.insert(rules.end(), {{"from", true, false}, {"copies", true, false}});
         break;
     case BeaconCommand::Listen:
-        specs = {{"interface", true, false}, {"count", true, false}, {"duration", true, false}, {"forever", false, false}};
+        rules = {{"interface", true, false}, {"count", true, false}, {"duration", true, false}, {"forever", false, false}};
         break;
     }
-    return specs;
+    return rules;
 }
 
 BeaconCommand commandNamed(const std::string& word)
@@ -146,7 +146,7 @@ BeaconOptions parseBeaconOptions(const std::vector<std::string>& tokens)
     }
     options.command = commandNamed(tokens[0]);
     const ParsedArguments arguments =
-        parseArguments(std::vector<std::string>(tokens.begin() + 1, tokens.end()), specsFor(options.command), tokens[0]);
+        parseArguments(std::vector<std::string>(tokens.begin() + 1, tokens.end()), rulesFor(options.command), tokens[0]);
     if (arguments.has("help")) {
         options.help = true;
         return options;

@@ -9,11 +9,11 @@
 namespace kiv::tools {
 namespace {
 
-const OptionSpec* findSpec(const std::vector<OptionSpec>& specs, const std::string& name)
+const OptionRule* findRule(const std::vector<OptionRule>& rules, const std::string& name)
 {
-    for (const OptionSpec& spec : specs) {
-        if (spec.name == name)
-            return &spec;
+    for (const OptionRule& rule : rules) {
+        if (rule.name == name)
+            return &rule;
     }
     return nullptr;
 }
@@ -44,7 +44,7 @@ std::vector<std::string> ParsedArguments::values(const std::string& name) const
     return found == mValues.end() ? std::vector<std::string>() : found->second;
 }
 
-ParsedArguments parseArguments(const std::vector<std::string>& tokens, const std::vector<OptionSpec>& specs,
+ParsedArguments parseArguments(const std::vector<std::string>& tokens, const std::vector<OptionRule>& rules,
                                const std::string& command)
 {
     ParsedArguments parsed;
@@ -68,12 +68,12 @@ ParsedArguments parseArguments(const std::vector<std::string>& tokens, const std
 
         const std::string::size_type equals = token.find('=');
         const std::string name = token.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-        const OptionSpec* spec = findSpec(specs, name);
-        if (spec == nullptr)
+        const OptionRule* rule = findRule(rules, name);
+        if (rule == nullptr)
             throw UsageError(command + " takes no option --" + name);
-        if (!spec->repeatable && parsed.has(name))
+        if (!rule->repeatable && parsed.has(name))
             throw UsageError("--" + name + " is given twice");
-        if (!spec->takesValue) {
+        if (!rule->takesValue) {
             if (equals != std::string::npos)
                 throw UsageError("--" + name + " takes no value");
             parsed.add(name, std::string());

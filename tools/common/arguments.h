@@ -19,7 +19,7 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-struct OptionSpec {
+struct OptionRule {
     std::string name;        // without the leading "--"
     bool takesValue = true;  // false: a switch
     bool repeatable = false;
@@ -42,11 +42,11 @@ private:
     std::map<std::string, std::vector<std::string>> mValues;
 };
 
-// Reads `tokens` (the arguments after the command word) against `specs`, the
+// Reads `tokens` (the arguments after the command word) against `rules`, the
 // options of `command` (named in the error for an option it does not take). "-h" and "--help" are always accepted as
 // the switch "help". A value-taking option followed by nothing or by another
 // "--option" is missing its value; "--" ends the options.
-ParsedArguments parseArguments(const std::vector<std::string>& tokens, const std::vector<OptionSpec>& specs,
+ParsedArguments parseArguments(const std::vector<std::string>& tokens, const std::vector<OptionRule>& rules,
                                const std::string& command);
 
 // Checked conversions; `option` names the source in the error text, for

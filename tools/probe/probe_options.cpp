@@ -10,7 +10,7 @@ constexpr double kMaxRate = 1000000;
 constexpr long long kMaxTimeoutMs = 60000;
 constexpr double kDefaultListenSeconds = 60;
 
-std::vector<OptionSpec> specsFor(ProbeCommand command)
+std::vector<OptionRule> rulesFor(ProbeCommand command)
 {
     if (command == ProbeCommand::Status)
         return {{"port", true, false},     {"from", true, false},     {"count", true, false},
@@ -40,7 +40,7 @@ ProbeOptions parseProbeOptions(const std::vector<std::string>& tokens)
         throw UsageError("unknown command '" + tokens[0] + "' (status or listen)");
 
     const ParsedArguments arguments =
-        parseArguments(std::vector<std::string>(tokens.begin() + 1, tokens.end()), specsFor(options.command), tokens[0]);
+        parseArguments(std::vector<std::string>(tokens.begin() + 1, tokens.end()), rulesFor(options.command), tokens[0]);
     if (arguments.has("help")) {
         options.help = true;
         return options;

@@ -11,8 +11,9 @@ packages=(
   clang libclang-rt-14-dev
   iproute2 util-linux
   qt6-base-dev libgl-dev fonts-dejavu-core
-  # Windows build (MinGW-w64, GoogleTest sources) and its tests under Wine
-  g++-mingw-w64-x86-64-posix googletest
+  # Windows build (MinGW-w64; the GoogleTest sources come with libgtest-dev)
+  # and its tests under Wine
+  g++-mingw-w64-x86-64-posix
   wine wine64 xvfb x11-utils python3 imagemagick
 )
 if [ "${1:-}" = "--bench" ]; then
