@@ -21,6 +21,7 @@
 #include "support/fake_host.h"
 #include "support/kiv_server_probe.h"
 #include "support/log_capture.h"
+#include "support/running_service.h"
 #include "support/udp_peer.h"
 #include "support/wait.h"
 
@@ -103,61 +104,9 @@ long icmpDestUnreachableIn()
     return -1;
 }
 
-class Fault : public ::testing::Test
+class Fault : public kiv::test::RunningService
 {
 protected:
-    void SetUp() override
-    {
-        if (kiv::test::peerNamespace().empty())
-            GTEST_SKIP() << "needs the harness's peers mode";
-        host = std::make_unique<KivSrv>();
-        server = host->server();
-    }
-    void TearDown() override { host.reset(); }
-
-    // A beacon on this host (its address on loopback) sending to the group.
-    std::unique_ptr<UdpPeer> localBeacon(const std::string& address)
-    {
-        auto beacon = std::make_unique<UdpPeer>(address, 0);
-        beacon->setMulticastInterface("10.1.2.5");
-        return beacon;
-    }
-
-    // Runs `f` on the worker thread, as a handler, and returns its result.
-    template <typename F>
-    std::optional<decltype(std::declval<F>()())> onWorker(F f)
-    {
-        using Result = decltype(f());
-        auto promise = std::make_shared<std::promise<Result>>();
-        std::future<Result> result = promise->get_future();
-        boost::asio::post(server->ioContext(), [promise, f] { promise->set_value(f()); });
-        if (result.wait_for(std::chrono::seconds(10)) != std::future_status::ready)
-            return std::nullopt;
-        return result.get();
-    }
-
-    void tick(int count = 1)
-    {
-        for (int i = 0; i < count; ++i)
-            ASSERT_TRUE(onWorker([this] {
-                server->onPeriodic();
-                return true;
-            }));
-    }
-
-    template <typename F>
-    auto slots(F f)
-    {
-        return server->withBeacons(f);
-    }
-
-    bool slotHolds(int slot, const std::string& address)
-    {
-        return waitFor([&] {
-            return slots([&](kiv::BeaconSlots& b) { return b[slot].mIpAddressText == address; });
-        });
-    }
-
     // Sends the configuration from a beacon on this host and waits until
     // the crossover has taken it.
     void configure(const std::string& message)
@@ -203,11 +152,6 @@ protected:
         EXPECT_TRUE(slotUpdates(beaconAddress));
         EXPECT_FALSE(log.contains("*** EXCEPTION  KivServer::run\n"));
     }
-
-    LogCapture log;
-    FakeCpu cpu{{7}};
-    std::unique_ptr<KivSrv> host;
-    KivServer* server = nullptr;
 
 private:
     int mUpdates = 0;

@@ -14,6 +14,7 @@
 #include "metrics/os_description.h"
 #include "support/fake_host.h"
 #include "support/log_capture.h"
+#include "support/running_service.h"
 #include "support/udp_peer.h"
 #include "support/wait.h"
 
@@ -48,62 +49,13 @@ std::string hostName()
     return buffer;
 }
 
-class Network : public ::testing::Test
-{
-protected:
-    void SetUp() override
-    {
-        if (kiv::test::peerNamespace().empty())
-            GTEST_SKIP() << "needs the harness's peers mode";
-        host = std::make_unique<KivSrv>();
-        server = host->server();
-    }
-    void TearDown() override { host.reset(); }
-
-    // A beacon on this host (address on loopback) sending to the group.
-    std::unique_ptr<UdpPeer> localBeacon(const std::string& address)
-    {
-        auto beacon = std::make_unique<UdpPeer>(address, 0);
-        beacon->setMulticastInterface("10.1.2.5");
-        return beacon;
-    }
-
-    // Runs a tick's work on the worker, as the timer would, and waits for it.
-    void tick(int count = 1)
-    {
-        std::atomic<int> done{0};
-        for (int i = 0; i < count; ++i)
-            boost::asio::post(server->ioContext(), [this, &done] {
-                server->onPeriodic();
-                ++done;
-            });
-        ASSERT_TRUE(waitFor([&] { return done.load() == count; }));
-    }
-
-    template <typename F>
-    auto slots(F f)
-    {
-        return server->withBeacons(f);
-    }
-
-    bool slotBound(int slot, const std::string& address)
-    {
-        return waitFor([&] {
-            return slots([&](kiv::BeaconSlots& b) { return b[slot].mIpAddressText == address; });
-        });
-    }
-
-    LogCapture log;
-    FakeCpu cpu{{7}};
-    std::unique_ptr<KivSrv> host;
-    KivServer* server = nullptr;
-};
+using Network = kiv::test::RunningService;
 
 TEST_F(Network, AnnouncementsBindAndUpdateSlots)
 {
     auto beacon = localBeacon("10.0.0.9");
     ASSERT_TRUE(beacon->sendTo(announcement("pump 3", "10.0.0.1", 5), kGroup, kBeaconPort));
-    ASSERT_TRUE(slotBound(0, "10.0.0.9"));
+    ASSERT_TRUE(slotHolds(0, "10.0.0.9"));
     slots([](kiv::BeaconSlots& b) {
         EXPECT_EQ(0x0A000009u, b[0].mIpAddress);
         EXPECT_EQ("pump 3", b[0].mName);
@@ -127,7 +79,7 @@ TEST_F(Network, TenBytesAreDroppedElevenParsed)
     auto beacon = localBeacon("10.0.0.10");
     ASSERT_TRUE(beacon->sendTo("<name>abc>", kGroup, kBeaconPort));   // 10 bytes
     ASSERT_TRUE(beacon->sendTo("<name>abcd>", kGroup, kBeaconPort));  // 11 bytes
-    ASSERT_TRUE(slotBound(0, "10.0.0.10"));
+    ASSERT_TRUE(slotHolds(0, "10.0.0.10"));
     // Had the first one been parsed, it would have bound the slot and the
     // second would have counted as a message.
     slots([](kiv::BeaconSlots& b) {
@@ -142,7 +94,7 @@ TEST_F(Network, FourthBeaconAndCommandEchoTouchNoSlot)
     for (int i = 0; i < 3; ++i) {
         auto beacon = localBeacon(addresses[i]);
         ASSERT_TRUE(beacon->sendTo(announcement("b" + std::to_string(i)), kGroup, kBeaconPort));
-        ASSERT_TRUE(slotBound(i, addresses[i]));
+        ASSERT_TRUE(slotHolds(i, addresses[i]));
     }
     auto fourth = localBeacon("10.0.0.12");
     ASSERT_TRUE(fourth->sendTo("<setPingTarget>10.0.0.9</setPingTarget>", kGroup, kBeaconPort));
@@ -390,9 +342,9 @@ TEST_F(PingTarget, GoesToTheGroupThriceAndToEachBoundBeacon)
     beaconA.setMulticastInterface("10.1.2.11");
     beaconB.setMulticastInterface("10.1.2.12");
     ASSERT_TRUE(beaconA.sendTo(announcement("a"), kGroup, kBeaconPort));
-    ASSERT_TRUE(slotBound(0, "10.1.2.11"));
+    ASSERT_TRUE(slotHolds(0, "10.1.2.11"));
     ASSERT_TRUE(beaconB.sendTo(announcement("b"), kGroup, kBeaconPort));
-    ASSERT_TRUE(slotBound(1, "10.1.2.12"));
+    ASSERT_TRUE(slotHolds(1, "10.1.2.12"));
     group.drain(std::chrono::milliseconds(100));  // the announcements themselves
 
     server->postPingTarget(getIpAddrInt("10.1.2.3"));
@@ -420,10 +372,10 @@ TEST_F(PingTarget, RefusedAndUnreachableBeaconsDoNotStopTheChannel)
     UdpPeer gone("10.1.2.13", 0, Where::PeerNamespace);  // nothing listens on its 34543
     gone.setMulticastInterface("10.1.2.13");
     ASSERT_TRUE(gone.sendTo(announcement("gone"), kGroup, kBeaconPort));
-    ASSERT_TRUE(slotBound(0, "10.1.2.13"));
+    ASSERT_TRUE(slotHolds(0, "10.1.2.13"));
     auto local = localBeacon("10.0.0.12");
     ASSERT_TRUE(local->sendTo(announcement("local"), kGroup, kBeaconPort));
-    ASSERT_TRUE(slotBound(1, "10.0.0.12"));
+    ASSERT_TRUE(slotHolds(1, "10.0.0.12"));
     ASSERT_EQ(0, std::system("ip addr del 10.0.0.12/32 dev lo"));  // no route to it now
 
     server->postPingTarget(getIpAddrInt("10.1.2.3"));
