@@ -83,16 +83,18 @@ done
 export DISPLAY=:$(head -n1 "$work/display")
 
 # One session at a time per prefix: a second one would stop our server.
+# Nothing started below inherits the lock (9>&-): a Wine process that
+# outlived its session would otherwise hold it and stall the next one.
 exec 9>"${WINEPREFIX%/}.session-lock"
 flock 9
 
 # Our own wineserver, in this namespace.
 if [ -d "$WINEPREFIX" ]; then
-  wineserver -k >/dev/null 2>&1
-  wineserver -w
+  wineserver -k >/dev/null 2>&1 9>&-
+  wineserver -w 9>&-
 fi
 mkdir -p "$WINEPREFIX"
-wineserver -f -p &
+wineserver -f -p 9>&- &
 server_pid=$!
 # The server works in its socket's directory; once the socket is there and
 # our server still runs, the session is ours.
@@ -108,8 +110,8 @@ if ! [ -S "/proc/$server_pid/cwd/socket" ] ||
 fi
 
 if ! [ -f "$WINEPREFIX/system.reg" ]; then
-  wineboot -i >"$work/wineboot.log" 2>&1 || { cat "$work/wineboot.log" >&2; exit 1; }
+  wineboot -i >"$work/wineboot.log" 2>&1 9>&- || { cat "$work/wineboot.log" >&2; exit 1; }
 fi
 
-"$@"
+"$@" 9>&-
 exit $?
