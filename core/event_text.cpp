@@ -1,5 +1,7 @@
 #include "core/event_text.h"
 
+#include <exception>
+
 #include "core/debug_log.h"
 
 kiv::EventText gEventText;
@@ -47,9 +49,33 @@ void appendExceptionEvent(const std::string& message)
     gEventText.append("\r KivServer= " + message + "\r");
 }
 
+namespace {
+
+// The reason of the exception being handled, as its what() says it; empty
+// outside a handler.
+std::string currentExceptionReason()
+{
+    const std::exception_ptr current = std::current_exception();
+    if (!current)
+        return std::string();
+    try {
+        std::rethrow_exception(current);
+    } catch (const std::exception& error) {
+        return error.what();
+    } catch (...) {
+        return "unknown exception";
+    }
+}
+
+}  // namespace
+
 void reportException(const char* classAndMethod)
 {
-    const std::string message = formatString("*** EXCEPTION  %s\n", classAndMethod);
+    const std::string reason = currentExceptionReason();
+    const std::string message = reason.empty()
+                                    ? formatString("*** EXCEPTION  %s\n", classAndMethod)
+                                    : formatString("*** EXCEPTION  %s [%s]\n", classAndMethod,
+                                                   reason.c_str());
     debugLog("%s", message.c_str());
     appendExceptionEvent(message);
 }

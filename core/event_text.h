@@ -36,6 +36,8 @@ private:
 void appendExceptionEvent(const std::string& message);
 
 // Logs the "*** EXCEPTION  Class::method\n" line and records it as an event.
+// Called inside an exception handler, the line ends with the exception's
+// reason in brackets: "*** EXCEPTION  Class::method [send_to: ...]\n".
 void reportException(const char* classAndMethod);
 
 }  // namespace kiv

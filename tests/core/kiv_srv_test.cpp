@@ -66,7 +66,7 @@ TEST(ServiceHost, ShutDownDoesNotWaitForAWorkerThatIsGone)
     FakeCpu cpu;
     auto host = std::make_unique<KivSrv>();
     boost::asio::post(host->server()->ioContext(), [] { throw std::runtime_error("handler failed"); });
-    ASSERT_TRUE(waitFor([&] { return log.contains("*** EXCEPTION  KivServer::run\n"); }));
+    ASSERT_TRUE(waitFor([&] { return log.contains("*** EXCEPTION  KivServer::run [handler failed]\n"); }));
     EXPECT_FALSE(host->server()->runExited());
     EXPECT_TRUE(deletesPromptly(std::move(host)));
     EXPECT_FALSE(log.contains("KivServer::run HAS EXITED CORRECTLY\n"));
