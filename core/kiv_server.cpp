@@ -9,8 +9,10 @@
 #include "core/debug_log.h"
 #include "core/event_text.h"
 #include "core/host_network.h"
+#include "core/local_network.h"
 #include "core/text_helpers.h"
 #include "metrics/os_description.h"
+#include "net/group_membership.h"
 #include "net/udp_bound_socket.h"
 #include "net/udp_kiv_server.h"
 
@@ -45,18 +47,20 @@ KivServer::KivServer()
         } else if (!localIpv4Addresses(addresses)) {
             debugLog("Yikes! Bad host lookup.\n");
         } else {
-            int filled = 0;
-            for (std::uint32_t address : addresses) {
-                debugLog("Address [%s]\n", getIpAddrString(address).c_str());
-                if (filled < kMaxLinks) {
-                    mLocalEndpoints[filled] = boost::asio::ip::udp::endpoint(
-                        boost::asio::ip::address_v4(address), kWatchdogPort);
-                    ++filled;
-                }
+            for (std::size_t i = 0; i < addresses.size(); ++i) {
+                debugLog("Address [%s]\n", getIpAddrString(addresses[i]).c_str());
+                if (i < mLocalEndpoints.size())
+                    mLocalEndpoints[i] = boost::asio::ip::udp::endpoint(
+                        boost::asio::ip::address_v4(addresses[i]), kWatchdogPort);
             }
-            for (int i = 0; i < filled; ++i)
-                mBoundSockets[i] = std::make_unique<UdpBoundSocket>(mIoService, mLocalEndpoints[i]);
         }
+        // One bound socket per local address, opened and closed as addresses
+        // come and go; the groups joined on each.
+        mLocalNetwork = std::make_unique<LocalNetwork>(
+            mIoService, kWatchdogPort,
+            std::vector<GroupMembership*>{&mMulticast.membership(), &mMulticastCloud.membership()},
+            [this] { onLocalNetworkChanged(); });
+        mLocalNetwork->refresh();
         startTickTimer();
     } catch (...) {
         reportException("KivServer::KivServer");
@@ -161,11 +165,32 @@ void KivServer::onTick(const boost::system::error_code& error)
 {
     if (!mTickRunning || error == boost::asio::error::operation_aborted)
         return;
+    const auto period = std::chrono::seconds(mTickSeconds);
+    const auto now = std::chrono::steady_clock::now();
+    const auto missed = (now - mTickTimer.expiry()) / period;
+    const bool stalled = missed > kMaxCatchUpTicks;
+    if (stalled)
+        catchUpAfterStall(static_cast<int>(missed));
     onPeriodic();
+    mKeepAliveMissed = false;
+    mReportMissed = false;
     // From the previous expiry, not from now: the tick never drifts, and a
-    // late tick is followed at once by the next.
-    mTickTimer.expires_at(mTickTimer.expiry() + std::chrono::seconds(mTickSeconds));
+    // tick a little late is followed at once by the next. After a stall
+    // (a suspended machine, a stopped process) the schedule goes on from now.
+    mTickTimer.expires_at(stalled ? now + period : mTickTimer.expiry() + period);
     mTickTimer.async_wait([this](const boost::system::error_code& e) { onTick(e); });
+}
+
+void KivServer::catchUpAfterStall(int missedTicks)
+{
+    debugLog("KivServer::onTick  [%i] ticks missed, not replayed\n", missedTicks);
+    const int before = mTickCount;
+    const int after = before + missedTicks;
+    // Whatever fell due in the gap goes out once, with this tick.
+    mKeepAliveMissed = after / kKeepAliveTicks != before / kKeepAliveTicks;
+    mReportMissed = after / kReportTicks != before / kReportTicks;
+    mTickCount = after;
+    mAlarmHoldoff -= missedTicks;
 }
 
 void KivServer::onPeriodic()
@@ -193,16 +218,28 @@ void KivServer::ageBeacons()
 
 UdpBoundSocket* KivServer::boundSocketFor(const boost::asio::ip::udp::endpoint& local) const
 {
-    for (const auto& socket : mBoundSockets) {
-        if (socket && socket->localEndpoint().address() == local.address())
-            return socket.get();
+    UdpBoundSocket* socket = mLocalNetwork ? mLocalNetwork->socketFor(local.address()) : nullptr;
+    if (socket == nullptr)
+        debugLog("*** NOT SENT: no socket on [%s]\n", local.address().to_string().c_str());
+    return socket;
+}
+
+void KivServer::onLocalNetworkChanged()
+{
+    {
+        std::lock_guard<std::mutex> lock(mStateMutex);
+        mHostName = mLocalNetwork->hostName();
     }
-    return nullptr;
+    // The pairs follow the addresses: made again from the last
+    // configuration, new ones report at the next tick.
+    if (!mCrossOverMessage.empty())
+        applyCrossOver(mCrossOverMessage);
 }
 
 void KivServer::keepAlivePass()
 {
-    if (mTickCount % kKeepAliveTicks != 0 || !mCrossOverSet || !mUdpServer)
+    const bool due = mTickCount % kKeepAliveTicks == 0 || mKeepAliveMissed;
+    if (!due || !mCrossOverSet || !mUdpServer)
         return;
     for (int k = 0; k < mNumLinks; ++k) {
         debugLog("sendData for watchdog KEEP ALIVE[%i] \n", k);
@@ -218,15 +255,18 @@ void KivServer::reportPass()
 {
     if (!mUdpServer)
         return;
-    if (mTickCount % kReportTicks != 0 && !(mCrossOverSet && !mReportSent))
-        return;
+    // Every pair on the ten-minute schedule; a pair made new since the last
+    // tick (by a configuration or an address change) at once.
+    const bool all = mTickCount % kReportTicks == 0 || mReportMissed;
     for (int k = 0; k < mNumLinks; ++k) {
+        if (!all && !mReportPending[k])
+            continue;
         debugLog("sendData for watchdog [%i] \n", k);
         if (UdpBoundSocket* socket = boundSocketFor(mLocalEndpoints[k])) {
             const std::string text = getReportXml(mLocalEndpoints[k].address().to_string());
             socket->sendData(text, mServerEndpoints[k]);
         }
-        mReportSent = true;
+        mReportPending[k] = false;
     }
 }
 

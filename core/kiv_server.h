@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
@@ -22,6 +23,7 @@ namespace kiv {
 
 class UdpKivServer;
 class UdpBoundSocket;
+class LocalNetwork;
 
 namespace test {
 struct KivServerProbe;
@@ -34,6 +36,9 @@ constexpr unsigned short kCommandPort = 45654;
 constexpr int kKeepAliveTicks = 30;
 constexpr int kReportTicks = 600;
 constexpr int kAlarmHoldoffTicks = 180;
+// A tick that comes later than this many periods does not replay the ticks
+// it missed (a paused machine or process): it runs once and goes on from now.
+constexpr int kMaxCatchUpTicks = 2;
 constexpr const char* kBeaconGroup = "224.2.2.224";
 constexpr const char* kCloudGroup = "224.0.2.224";
 
@@ -105,6 +110,7 @@ private:
 
     void startTickTimer();
     void onTick(const boost::system::error_code& error);
+    void catchUpAfterStall(int missedTicks);
     void ageBeacons();
     void keepAlivePass();
     void reportPass();
@@ -112,6 +118,9 @@ private:
     UdpBoundSocket* boundSocketFor(const boost::asio::ip::udp::endpoint& local) const;
     void sendPingTargetNow(std::uint32_t address);
     void applyCrossOver(const std::string& message);
+    void makePairs(const std::string& message, const std::vector<std::string>& locals,
+                   const std::vector<std::string>& servers, int port);
+    void onLocalNetworkChanged();
 
     // Guards the state the dialog reads from its own thread: the beacon
     // slots, mCpuUsage, mHostName, mLocalIpInCommon and mCloudSrvIpAddr.
@@ -121,13 +130,17 @@ private:
     CpuUsage mCpuSampler;
     std::array<boost::asio::ip::udp::endpoint, kMaxLinks> mServerEndpoints;
     std::array<boost::asio::ip::udp::endpoint, kMaxLinks> mLocalEndpoints;
+    // Pair k gets a status report at the next tick (a pair that the last
+    // configuration or address change made new).
+    std::array<bool, kMaxLinks> mReportPending{};
     boost::asio::io_context mIoService;
     std::unique_ptr<UdpKivServer> mUdpServer;
-    std::array<std::unique_ptr<UdpBoundSocket>, kMaxLinks> mBoundSockets;
     std::atomic<bool> mRunExited{false};
     std::atomic<bool> mRunActive{false};
     MulticastReceiver mMulticast;
     MulticastReceiverCloud mMulticastCloud;
+    // The local addresses with their bound sockets, and the group joins.
+    std::unique_ptr<LocalNetwork> mLocalNetwork;
     int mTickSeconds = 5;
     bool mTickRunning = false;
     boost::asio::steady_timer mTickTimer;
@@ -144,7 +157,13 @@ private:
     int mAlarmHoldoff = 0;
     int mNumLinks = 0;
     bool mCrossOverSet = false;
-    bool mReportSent = false;
+    // The configuration the pairs were made from, made again from it when
+    // the local addresses change.
+    std::string mCrossOverMessage;
+    // Set for one tick after a stall: the keep-alive or report that fell
+    // due while the tick could not run goes out once.
+    bool mKeepAliveMissed = false;
+    bool mReportMissed = false;
 };
 
 }  // namespace kiv

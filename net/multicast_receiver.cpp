@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <memory>
 
-#include <boost/asio/ip/multicast.hpp>
-
 #include "core/debug_log.h"
 #include "core/event_text.h"
 #include "core/kiv_server.h"
@@ -16,15 +14,21 @@ namespace asio = boost::asio;
 using asio::ip::udp;
 
 MulticastReceiver::MulticastReceiver(asio::io_context& ioService, std::string group)
-    : mSocket(ioService), mSenderEndpoint(asio::ip::address_v4::any(), 0)
+    : mSocket(ioService),
+      mSenderEndpoint(asio::ip::address_v4::any(), 0),
+      mMembership(mSocket, group, "MulticastReceiver")
 {
     try {
         debugLog("MulticastReceiver::MulticastReceiver\n");
-        kiv::openGroupListener(mSocket, kPort, group);
+        kiv::openGroupListener(mSocket, kPort);
         start_receive();
     } catch (...) {
         kiv::reportException("MulticastReceiver::MulticastReceiver");
+        return;
     }
+    // Without a network yet (a station starting before DHCP) the join fails;
+    // it is tried again whenever the local addresses change.
+    mMembership.update({});
 }
 
 MulticastReceiver::~MulticastReceiver() = default;

@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include <boost/asio/ip/multicast.hpp>
-
 #include "core/debug_log.h"
 #include "core/event_text.h"
 #include "core/kiv_server.h"
@@ -15,15 +13,21 @@ namespace asio = boost::asio;
 using asio::ip::udp;
 
 MulticastReceiverCloud::MulticastReceiverCloud(asio::io_context& ioService, std::string group)
-    : mSocket(ioService), mSenderEndpoint(asio::ip::address_v4::any(), 0)
+    : mSocket(ioService),
+      mSenderEndpoint(asio::ip::address_v4::any(), 0),
+      mMembership(mSocket, group, "MulticastReceiverCloud")
 {
     try {
         debugLog("MulticastReceiverCloud::MulticastReceiverCloud\n");
-        kiv::openGroupListener(mSocket, kPort, group);
+        kiv::openGroupListener(mSocket, kPort);
         start_receive();
     } catch (...) {
         kiv::reportException("MulticastReceiverCloud::MulticastReceiverCloud");
+        return;
     }
+    // Without a network yet (a station starting before DHCP) the join fails;
+    // it is tried again whenever the local addresses change.
+    mMembership.update({});
 }
 
 MulticastReceiverCloud::~MulticastReceiverCloud() = default;

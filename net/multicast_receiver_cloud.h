@@ -9,6 +9,8 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 
+#include "net/group_membership.h"
+
 class MulticastReceiverCloud
 {
 public:
@@ -27,10 +29,15 @@ public:
     static constexpr std::size_t kRecvBufferSize = 1024;
     static constexpr std::size_t kParseThreshold = 10;
 
+    // The group's memberships, brought up to date with the local addresses
+    // by the service's view of the local network.
+    kiv::GroupMembership& membership() { return mMembership; }
+
 private:
     void start_receive();
 
     boost::asio::ip::udp::socket mSocket;
     boost::asio::ip::udp::endpoint mSenderEndpoint;
     std::array<char, kRecvBufferSize> mRecvBuffer{};
+    kiv::GroupMembership mMembership;
 };

@@ -1,11 +1,8 @@
 #include "net/socket_tuning.h"
 
-#include <boost/asio/ip/multicast.hpp>
-
 namespace kiv {
 
-void openGroupListener(boost::asio::ip::udp::socket& socket, unsigned short port,
-                       const std::string& group)
+void openGroupListener(boost::asio::ip::udp::socket& socket, unsigned short port)
 {
     namespace asio = boost::asio;
     const asio::ip::udp::endpoint listen(asio::ip::address_v4::any(), port);
@@ -14,7 +11,6 @@ void openGroupListener(boost::asio::ip::udp::socket& socket, unsigned short port
     restrictToJoinedGroups(socket);
     ignoreConnectionResets(socket);
     socket.bind(listen);
-    socket.set_option(asio::ip::multicast::join_group(asio::ip::make_address(group)));
 }
 
 }  // namespace kiv

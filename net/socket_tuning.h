@@ -14,9 +14,8 @@ void restrictToJoinedGroups(boost::asio::ip::udp::socket& socket);
 // An ICMP port-unreachable for an earlier send must not fail later receives.
 void ignoreConnectionResets(boost::asio::ip::udp::socket& socket);
 
-// Opens `socket` on 0.0.0.0:port, shared with other listeners of the port,
-// and joins `group` on it. Throws what Asio throws.
-void openGroupListener(boost::asio::ip::udp::socket& socket, unsigned short port,
-                       const std::string& group);
+// Opens `socket` on 0.0.0.0:port, shared with other listeners of the port;
+// the group is joined by its GroupMembership. Throws what Asio throws.
+void openGroupListener(boost::asio::ip::udp::socket& socket, unsigned short port);
 
 }  // namespace kiv

@@ -120,17 +120,17 @@ TEST_F(CrossOver, SecondCallReplacesTheFirstCallsPairs)
     EXPECT_EQ("192.168.7.20", server->localIpInCommonText());
 }
 
-TEST_F(CrossOver, OnlyTheFirstFiveServersAreCompared)
+TEST_F(CrossOver, EveryEntryIsMatchedAndADuplicatePairsOnce)
 {
-    start({"10.1.2.5"});
-    KivServer::setCrossOver(config({"10.9.0.1", "10.9.0.2", "10.9.0.3", "10.9.0.4", "10.9.0.5",
-                                    "10.1.2.1"},
+    // Our server sixth and listed twice; our address sixth as well.
+    start({"10.9.1.5", "10.9.2.5", "10.9.3.5", "10.9.4.5", "10.9.5.5", "10.1.2.5"});
+    KivServer::setCrossOver(config({"10.8.0.1", "10.8.0.2", "10.8.0.3", "10.8.0.4", "10.8.0.5",
+                                    "10.1.2.1", "10.1.2.1"},
                                    "<srvIpPort>5000</srvIpPort>"));
-    EXPECT_EQ(5, log.count("Add to Server list [10.9.0.1]\n") + log.count("Add to Server list [10.9.0.2]\n") +
-                     log.count("Add to Server list [10.9.0.3]\n") + log.count("Add to Server list [10.9.0.4]\n") +
-                     log.count("Add to Server list [10.9.0.5]\n"));
-    EXPECT_FALSE(log.contains("Add to Server list [10.1.2.1]\n"));
-    EXPECT_EQ(0, probe->numLinks());
+    ASSERT_EQ(1, probe->numLinks());
+    EXPECT_EQ("10.1.2.5:5000", endpointText(probe->localEndpoint(0)));
+    EXPECT_EQ("10.1.2.1:5000", endpointText(probe->serverEndpoint(0)));
+    EXPECT_EQ("10.1.2.5", server->localIpInCommonText());
 }
 
 TEST_F(CrossOver, ZeroServerAddressNeverMatches)
@@ -149,7 +149,7 @@ TEST_F(CrossOver, MoreThanFivePairsKeepTheFirstFive)
     EXPECT_EQ("10.1.2.5:5000", endpointText(probe->localEndpoint(0)));
     EXPECT_EQ("10.1.2.6:5000", endpointText(probe->localEndpoint(4)));
     EXPECT_EQ("10.1.2.2:5000", endpointText(probe->serverEndpoint(4)));
-    EXPECT_TRUE(log.contains("*** TOO MANY PAIRS, DROPPED [10.1.2.6] [10.1.2.3]\n"));
+    EXPECT_EQ(1, log.count("*** TOO MANY PAIRS, [5] KEPT, LEFT OUT: [10.1.2.6] [10.1.2.3]\n"));
     EXPECT_EQ("10.1.2.5,  10.1.2.5,  10.1.2.5,  10.1.2.6,  10.1.2.6", server->localIpInCommonText());
 }
 
@@ -166,15 +166,49 @@ TEST_F(CrossOver, MissingAlarmSettingsKeepTheOnesInForce)
     EXPECT_EQ(0, probe->alarmSeconds());
 }
 
-TEST_F(CrossOver, UnparsableServerAddressIsCaught)
+TEST_F(CrossOver, AnEntryThatCannotBeStoredIsSkippedAlone)
+{
+    start({"10.1.2.5", "192.168.7.20"});
+    // inet_addr reads the trailing blank, the address parser does not.
+    KivServer::setCrossOver(config({"10.1.2.1 ", "192.168.7.1"},
+                                   "<srvIpPort>5000</srvIpPort><cpuPercent>50</cpuPercent>"));
+    EXPECT_EQ(1, log.count("*** SKIPPED server entry [10.1.2.1 ]: not a dotted address\n"));
+    EXPECT_FALSE(log.contains("*** EXCEPTION"));
+    ASSERT_EQ(1, probe->numLinks());
+    EXPECT_EQ("192.168.7.1:5000", endpointText(probe->serverEndpoint(0)));
+    EXPECT_TRUE(probe->crossOverSet());
+    EXPECT_EQ(50, probe->alarmPercent());
+}
+
+TEST_F(CrossOver, APortOutsideTheRangeIsRefusedAndThePairsStay)
 {
     start({"10.1.2.5"});
-    // inet_addr reads the hex part, the address parser does not.
-    KivServer::setCrossOver(config({"10.1.2.0x1"}, "<cpuPercent>50</cpuPercent>"));
-    EXPECT_TRUE(log.contains("*** EXCEPTION  KivServer::setCrossOver\n"));
-    EXPECT_TRUE(log.contains("<==  KivServer::setCrossOver\n"));
-    EXPECT_FALSE(probe->crossOverSet());
-    EXPECT_EQ(100, probe->alarmPercent());
+    KivServer::setCrossOver(config({"10.1.2.1"}, "<srvIpPort>5000</srvIpPort>"));
+    for (const char* port : {"70000", "0", "-1", "99999999999"}) {
+        log.clear();
+        KivServer::setCrossOver(config({"10.1.2.9"}, std::string("<srvIpPort>") + port + "</srvIpPort>"));
+        EXPECT_EQ(1, log.count(std::string("*** REFUSED srvIpPort [") + port +
+                               "]: not a port from 1 to 65535, the pairs in place stay\n"));
+        ASSERT_EQ(1, probe->numLinks()) << port;
+        EXPECT_EQ("10.1.2.1:5000", endpointText(probe->serverEndpoint(0))) << port;
+        EXPECT_EQ(5000, probe->remotePort());
+    }
+}
+
+TEST_F(CrossOver, OnlyPairsThatAreNewOweAReport)
+{
+    start({"10.1.2.5", "192.168.7.20"});
+    KivServer::setCrossOver(config({"10.1.2.1"}, "<srvIpPort>5000</srvIpPort>"));
+    server->onPeriodic();  // the report of the first pair
+    ASSERT_FALSE(probe->reportPending(0));
+    KivServer::setCrossOver(config({"10.1.2.1", "192.168.7.1"}, "<srvIpPort>5000</srvIpPort>"));
+    ASSERT_EQ(2, probe->numLinks());
+    EXPECT_FALSE(probe->reportPending(0));  // the same configuration again: no report
+    EXPECT_TRUE(probe->reportPending(1));   // the server added
+    log.clear();
+    server->onPeriodic();
+    EXPECT_EQ(0, log.count("sendData for watchdog [0] \n"));
+    EXPECT_EQ(1, log.count("sendData for watchdog [1] \n"));
 }
 
 TEST_F(CrossOver, InterfaceListXml)

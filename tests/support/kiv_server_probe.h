@@ -2,6 +2,7 @@
 #pragma once
 
 #include "core/kiv_server.h"
+#include "core/local_network.h"
 
 namespace kiv::test {
 
@@ -12,7 +13,7 @@ struct KivServerProbe {
     int tickCount() const { return s.mTickCount; }
     int numLinks() const { return s.mNumLinks; }
     bool crossOverSet() const { return s.mCrossOverSet; }
-    bool reportSent() const { return s.mReportSent; }
+    bool reportPending(int k) const { return s.mReportPending.at(k); }
     int remotePort() const { return s.mRemotePort; }
     int alarmPercent() const { return s.mAlarmPercent; }
     int alarmSeconds() const { return s.mAlarmSeconds; }
@@ -24,7 +25,11 @@ struct KivServerProbe {
     bool hasUdpServer() const { return s.mUdpServer != nullptr; }
     const boost::asio::ip::udp::endpoint& localEndpoint(int k) const { return s.mLocalEndpoints.at(k); }
     const boost::asio::ip::udp::endpoint& serverEndpoint(int k) const { return s.mServerEndpoints.at(k); }
-    bool hasBoundSocket(int k) const { return s.mBoundSockets.at(k) != nullptr; }
+    bool hasBoundSocket(const std::string& address) const
+    {
+        return s.mLocalNetwork && s.mLocalNetwork->socketFor(boost::asio::ip::make_address(address));
+    }
+    std::size_t localAddressCount() const { return s.mLocalNetwork->addresses().size(); }
     boost::asio::steady_timer::time_point tickExpiry() const { return s.mTickTimer.expiry(); }
     void setAlarm(int percent, int seconds)
     {
@@ -34,6 +39,7 @@ struct KivServerProbe {
     }
     void setTickCount(int ticks) { s.mTickCount = ticks; }
     void fireTick() { s.onTick(boost::system::error_code()); }
+    void setTickExpiry(boost::asio::steady_timer::time_point expiry) { s.mTickTimer.expires_at(expiry); }
     MulticastReceiverCloud& cloud() { return s.mMulticastCloud; }
     // Back to the state of a fresh server: no pairs, no crossover, the
     // alarm settings and counters of construction, tick 0.
@@ -41,7 +47,8 @@ struct KivServerProbe {
     {
         s.mNumLinks = 0;
         s.mCrossOverSet = false;
-        s.mReportSent = false;
+        s.mReportPending = {};
+        s.mCrossOverMessage.clear();
         s.mRemotePort = 0;
         s.mAlarmPercent = 100;
         s.mAlarmSeconds = 5;

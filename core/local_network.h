@@ -1,0 +1,71 @@
+// The workstation's local network as the service sees it: its IPv4
+// addresses with the bound socket of each, the memberships of the group
+// listeners, and the host name. It reads them again whenever the platform
+// reports a change (and every 30 s in any case), opens and closes sockets to
+// match, joins the groups where they are not joined yet, and tells its owner
+// when the addresses or the host name have changed. Worker thread only.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/address.hpp>
+#include <boost/asio/steady_timer.hpp>
+
+namespace kiv {
+
+class AddressWatch;
+class GroupMembership;
+class UdpBoundSocket;
+
+class LocalNetwork
+{
+public:
+    // `onChanged` runs on the worker after a refresh that found other
+    // addresses or another host name than the one before.
+    LocalNetwork(boost::asio::io_context& ioService, unsigned short port,
+                 std::vector<GroupMembership*> memberships, std::function<void()> onChanged);
+    virtual ~LocalNetwork();
+    LocalNetwork(const LocalNetwork&) = delete;
+    LocalNetwork& operator=(const LocalNetwork&) = delete;
+
+    // Reads addresses and host name now and brings sockets and memberships
+    // up to date. The first call opens everything and tells nobody.
+    void refresh();
+
+    // The socket bound to this local address; null when there is none.
+    UdpBoundSocket* socketFor(const boost::asio::ip::address& local) const;
+
+    const std::vector<std::uint32_t>& addresses() const { return mAddresses; }
+    const std::string& hostName() const { return mHostName; }
+
+    // Changes reported close together are taken in one refresh after this.
+    static constexpr std::chrono::milliseconds kSettleDelay{250};
+    // A refresh at least this often, also where no change is reported.
+    static constexpr std::chrono::seconds kSafetyPoll{30};
+
+private:
+    void onPlatformChange();
+    void armSafetyPoll();
+
+    boost::asio::io_context& mIoService;
+    unsigned short mPort;
+    std::vector<GroupMembership*> mMemberships;
+    std::function<void()> mOnChanged;
+    std::vector<std::uint32_t> mAddresses;
+    std::string mHostName;
+    bool mRead = false;
+    std::map<std::uint32_t, std::unique_ptr<UdpBoundSocket>> mSockets;
+    boost::asio::steady_timer mSettleTimer;
+    bool mSettlePending = false;
+    boost::asio::steady_timer mPollTimer;
+    std::unique_ptr<AddressWatch> mWatch;  // last: its events find the rest in place
+};
+
+}  // namespace kiv

@@ -1,0 +1,64 @@
+#include "net/group_membership.h"
+
+#include <boost/asio/ip/multicast.hpp>
+
+#include "core/debug_log.h"
+#include "core/text_helpers.h"
+
+namespace asio = boost::asio;
+
+namespace kiv {
+
+GroupMembership::GroupMembership(asio::ip::udp::socket& socket, const std::string& group,
+                                 std::string owner)
+    : mSocket(socket), mGroup(asio::ip::make_address_v4(group)), mOwner(std::move(owner))
+{
+}
+
+void GroupMembership::update(const std::vector<std::uint32_t>& addresses)
+{
+    if (!mSocket.is_open())
+        return;
+    if (!mDefaultJoined)
+        mDefaultJoined = join(0, true);
+
+    for (auto it = mJoined.begin(); it != mJoined.end();) {
+        bool listed = false;
+        for (std::uint32_t address : addresses)
+            listed = listed || address == *it;
+        if (listed) {
+            ++it;
+            continue;
+        }
+        // The address is gone; its interface may be gone too, so the leave
+        // may fail, which changes nothing.
+        boost::system::error_code ignored;
+        mSocket.set_option(asio::ip::multicast::leave_group(mGroup, asio::ip::address_v4(*it)), ignored);
+        it = mJoined.erase(it);
+    }
+    for (std::uint32_t address : addresses) {
+        if (address != 0 && mJoined.count(address) == 0 && join(address, false))
+            mJoined.insert(address);
+    }
+}
+
+bool GroupMembership::join(std::uint32_t interfaceAddress, bool isDefault)
+{
+    boost::system::error_code error;
+    mSocket.set_option(asio::ip::multicast::join_group(mGroup, asio::ip::address_v4(interfaceAddress)),
+                       error);
+    // Already a member there: the default interface and an address can
+    // name the same interface, and a membership outlives its address.
+    if (error == asio::error::address_in_use)
+        error.clear();
+    const std::string where = isDefault ? std::string("default") : getIpAddrString(interfaceAddress);
+    if (error) {
+        debugLog("%s join [%s] on [%s] failed [%s]\n", mOwner.c_str(), mGroup.to_string().c_str(),
+                 where.c_str(), error.message().c_str());
+        return false;
+    }
+    debugLog("%s joined [%s] on [%s]\n", mOwner.c_str(), mGroup.to_string().c_str(), where.c_str());
+    return true;
+}
+
+}  // namespace kiv

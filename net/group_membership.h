@@ -1,0 +1,42 @@
+// The memberships of one multicast listener: its group joined on the default
+// interface and on the interface of every local address, kept up to date as
+// addresses come and go.
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <boost/asio/ip/address_v4.hpp>
+#include <boost/asio/ip/udp.hpp>
+
+namespace kiv {
+
+class GroupMembership
+{
+public:
+    // `owner` names the listener in the log lines.
+    GroupMembership(boost::asio::ip::udp::socket& socket, const std::string& group, std::string owner);
+    GroupMembership(const GroupMembership&) = delete;
+    GroupMembership& operator=(const GroupMembership&) = delete;
+
+    // Joins where not joined yet: the default interface and each of
+    // `addresses` (host order). A join that fails is logged with its reason
+    // and tried again at the next call; addresses no longer listed are left.
+    void update(const std::vector<std::uint32_t>& addresses);
+
+    bool joinedDefault() const { return mDefaultJoined; }
+    bool joinedOn(std::uint32_t address) const { return mJoined.count(address) != 0; }
+
+private:
+    bool join(std::uint32_t interfaceAddress, bool isDefault);
+
+    boost::asio::ip::udp::socket& mSocket;
+    boost::asio::ip::address_v4 mGroup;
+    std::string mOwner;
+    bool mDefaultJoined = false;
+    std::set<std::uint32_t> mJoined;
+};
+
+}  // namespace kiv
