@@ -30,10 +30,15 @@ protected:
     {
         if (peerNamespace().empty())
             GTEST_SKIP() << "needs the harness's peers mode";
+        beforeStart();
         host = std::make_unique<KivSrv>();
         server = host->server();
     }
     void TearDown() override { host.reset(); }
+
+    // What the network looks like when the service starts (a suite that
+    // changes it puts it back in its own TearDown).
+    virtual void beforeStart() {}
 
     // A beacon on this host (its address on loopback) sending to the group.
     std::unique_ptr<UdpPeer> localBeacon(const std::string& address)

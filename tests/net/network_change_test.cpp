@@ -1,0 +1,184 @@
+// The service while the workstation's network changes under it: addresses
+// that come after the start, are replaced, and a worker that stalls. In the
+// harness's two namespaces; each case puts the network back as it found it.
+#include <algorithm>
+#include <cstdlib>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "core/kiv_server.h"
+#include "support/kiv_server_probe.h"
+#include "support/running_service.h"
+
+namespace {
+
+using kiv::test::Datagram;
+using kiv::test::KivServerProbe;
+using kiv::test::UdpPeer;
+using kiv::test::waitFor;
+using Where = UdpPeer::Where;
+
+constexpr std::uint16_t kBeaconPort = 34543;
+constexpr const char* kGroup = "224.2.2.224";
+const std::string kConfiguration =
+    "<beaconCfgAlarm><srvIpAddr>10.1.2.1</srvIpAddr><srvIpAddr>192.168.7.1</srvIpAddr>"
+    "<srvIpPort>5000</srvIpPort></beaconCfgAlarm>";
+
+void ip(const std::string& arguments)
+{
+    ASSERT_EQ(0, std::system(("ip " + arguments).c_str())) << arguments;
+}
+
+class NetworkChange : public kiv::test::RunningService
+{
+protected:
+    void TearDown() override
+    {
+        RunningService::TearDown();
+        // Back to the harness's network, whatever the case left.
+        (void)std::system("ip addr flush dev varn-a; ip addr flush dev varn-b;"
+                          "ip addr add 10.1.2.5/24 dev varn-a; ip addr add 192.168.7.20/24 dev varn-b;"
+                          "ip route replace 224.0.0.0/4 dev varn-a");
+    }
+
+    bool logged(const std::string& start)
+    {
+        return waitFor([&] {
+            const std::vector<std::string> lines = log.lines();
+            return std::any_of(lines.begin(), lines.end(),
+                               [&](const std::string& line) { return line.rfind(start, 0) == 0; });
+        });
+    }
+
+    // A beacon on the peer side, on the link of `address`.
+    std::unique_ptr<UdpPeer> remoteBeacon(const std::string& address)
+    {
+        auto beacon = std::make_unique<UdpPeer>(address, 0, Where::PeerNamespace);
+        beacon->setMulticastInterface(address);
+        return beacon;
+    }
+
+    void configure(UdpPeer& beacon)
+    {
+        log.clear();
+        ASSERT_TRUE(beacon.sendTo(kConfiguration, kGroup, kBeaconPort));
+        ASSERT_TRUE(waitFor([&] { return log.contains("<==  KivServer::setCrossOver\n"); }));
+    }
+
+    // Waits for a datagram of this kind ("<wdKA>", "<wdStatus>") from `from`,
+    // passing over the others.
+    bool receives(UdpPeer& peer, const std::string& kind, const std::string& from)
+    {
+        for (int i = 0; i < 10; ++i) {
+            const std::optional<Datagram> d = peer.receive();
+            if (!d)
+                return false;
+            if (d->data.rfind(kind, 0) == 0 && d->fromAddress == from)
+                return true;
+        }
+        return false;
+    }
+
+    void tickToKeepAlive()
+    {
+        ASSERT_TRUE(onWorker([this] {
+            KivServerProbe(*server).setTickCount(29);
+            return true;
+        }));
+        tick();
+    }
+};
+
+class NetworkUpLate : public NetworkChange
+{
+protected:
+    void beforeStart() override
+    {
+        // The multicast route goes with the link's last address.
+        ip("addr flush dev varn-a");
+        ip("addr flush dev varn-b");
+    }
+};
+
+TEST_F(NetworkUpLate, TheServiceJoinsBindsAndPairsOnceItComes)
+{
+    ASSERT_TRUE(logged("MulticastReceiver join [224.2.2.224] on [default] failed ["));
+    ip("addr add 10.1.2.5/24 dev varn-a");
+    ip("addr add 192.168.7.20/24 dev varn-b");
+    ip("route add 224.0.0.0/4 dev varn-a");
+    ASSERT_TRUE(logged("MulticastReceiver joined [224.2.2.224] on [10.1.2.5]"));
+
+    UdpPeer island("10.1.2.1", 5000, Where::PeerNamespace);
+    UdpPeer plant("192.168.7.1", 5000, Where::PeerNamespace);
+    auto beacon = remoteBeacon("10.1.2.11");
+    ASSERT_TRUE(beacon->sendTo("<name>pump</name><location>hall</location>", kGroup, kBeaconPort));
+    ASSERT_TRUE(slotHolds(0, "10.1.2.11"));
+    configure(*beacon);
+    ASSERT_EQ("10.1.2.5,  192.168.7.20", server->localIpInCommonText());
+    tick();
+    EXPECT_TRUE(receives(island, "<wdStatus>", "10.1.2.5"));
+    EXPECT_TRUE(receives(plant, "<wdStatus>", "192.168.7.20"));
+    tickToKeepAlive();
+    EXPECT_TRUE(receives(island, "<wdKA>", "10.1.2.5"));
+    EXPECT_TRUE(receives(plant, "<wdKA>", "192.168.7.20"));
+}
+
+class IslandAddressLate : public NetworkChange
+{
+protected:
+    void beforeStart() override { ip("addr del 10.1.2.5/24 dev varn-a"); }
+};
+
+TEST_F(IslandAddressLate, KeepAlivesFollowTheAddressWithoutANewConfiguration)
+{
+    UdpPeer island("10.1.2.1", 5000, Where::PeerNamespace);
+    // The configuration comes over the plant link, the one network there is.
+    auto beacon = remoteBeacon("192.168.7.1");
+    configure(*beacon);
+    ASSERT_EQ("192.168.7.20", server->localIpInCommonText());
+
+    ip("addr add 10.1.2.6/24 dev varn-a");
+    ASSERT_TRUE(waitFor([&] { return server->localIpInCommonText() == "10.1.2.6,  192.168.7.20"; }));
+    tick();
+    EXPECT_TRUE(receives(island, "<wdStatus>", "10.1.2.6"));
+
+    // The lease changes: another address, the same configuration.
+    ip("addr del 10.1.2.6/24 dev varn-a");
+    ip("addr add 10.1.2.7/24 dev varn-a");
+    ASSERT_TRUE(waitFor([&] { return server->localIpInCommonText() == "10.1.2.7,  192.168.7.20"; }));
+    tickToKeepAlive();
+    EXPECT_TRUE(receives(island, "<wdKA>", "10.1.2.7"));
+    EXPECT_FALSE(log.contains("*** NOT SENT: no socket on [10.1.2.7]\n"));
+}
+
+using Stall = NetworkChange;
+
+TEST_F(Stall, OneKeepAlivePerPairAfterAStallOfTwoPeriods)
+{
+    UdpPeer island("10.1.2.1", 5000, Where::PeerNamespace);
+    UdpPeer plant("192.168.7.1", 5000, Where::PeerNamespace);
+    configure(*remoteBeacon("10.1.2.11"));
+    // The timer's own ticks, not the test's, must run into the stall.
+    ASSERT_TRUE(waitFor([&] { return onWorker([this] { return KivServerProbe(*server).tickCount(); }).value_or(0) >= 1; },
+                        std::chrono::seconds(15)));
+    ASSERT_TRUE(receives(island, "<wdStatus>", "10.1.2.5"));
+    ASSERT_TRUE(receives(plant, "<wdStatus>", "192.168.7.20"));
+    // The worker stops for 33 s from tick 28: ticks 30 and 60 fall due in
+    // the gap, as in a process stopped or a machine suspended for as long.
+    boost::asio::post(server->ioContext(), [this] {
+        KivServerProbe(*server).setTickCount(28);
+        std::this_thread::sleep_for(std::chrono::seconds(33));
+    });
+    for (UdpPeer* peer : {&island, &plant}) {
+        std::optional<Datagram> keepAlive = peer->receive(std::chrono::seconds(45));
+        ASSERT_TRUE(keepAlive);
+        EXPECT_EQ(0u, keepAlive->data.find("<wdKA>"));
+    }
+    // Nothing more is owed: the next keep-alive is a whole period away.
+    EXPECT_FALSE(island.receive(std::chrono::seconds(3)));
+    EXPECT_FALSE(plant.receive(std::chrono::milliseconds(100)));
+    EXPECT_TRUE(logged("KivServer::onTick  ["));
+}
+
+}  // namespace
