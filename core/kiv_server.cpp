@@ -241,6 +241,13 @@ void KivServer::keepAlivePass()
     const bool due = mTickCount % kKeepAliveTicks == 0 || mKeepAliveMissed;
     if (!due || !mCrossOverSet || !mUdpServer)
         return;
+    // The name as it is now: a renamed host shows in its next keep-alive.
+    std::string hostName;
+    int error = 0;
+    if (localHostName(hostName, error)) {
+        std::lock_guard<std::mutex> lock(mStateMutex);
+        mHostName = hostName;
+    }
     for (int k = 0; k < mNumLinks; ++k) {
         debugLog("sendData for watchdog KEEP ALIVE[%i] \n", k);
         if (UdpBoundSocket* socket = boundSocketFor(mLocalEndpoints[k])) {

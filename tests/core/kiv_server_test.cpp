@@ -1,5 +1,7 @@
 #include "core/kiv_server.h"
 
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "core/event_text.h"
@@ -206,6 +208,21 @@ TEST_F(ServerTest, AStallDoesNotReplayTheTicksItMissed)
     log.clear();
     probe.fireTick();  // the next tick, on time: nothing more is owed
     EXPECT_EQ(0, log.count("sendData for watchdog KEEP ALIVE[0] \n"));
+}
+
+TEST_F(ServerTest, ARenamedHostShowsInTheNextKeepAlive)
+{
+    KivServer::setCrossOver(kOnePairConfig);
+    FakeHostNetwork renamed({"10.1.2.5"}, "plant-ws8");
+    probe.setTickCount(29);
+    log.clear();
+    server->onPeriodic();
+    EXPECT_EQ(1, log.count("sendData for watchdog KEEP ALIVE[0] \n"));
+    const std::vector<std::string> lines = log.lines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.rfind("SEND TX DATA=[<wdKA>", 0) == 0 &&
+               line.find("<hostName>plant-ws8</hostName>") != std::string::npos;
+    }));
 }
 
 struct AlarmCase {

@@ -254,6 +254,25 @@ TEST_F(Network, EachPairLeavesFromItsOwnLocalAddress)
     }
 }
 
+TEST_F(Network, AListedTwiceServerBehindFiveOthersGetsOneReport)
+{
+    UdpPeer island("10.1.2.1", 5000, Where::PeerNamespace);
+    UdpPeer plant("192.168.7.1", 5000, Where::PeerNamespace);
+    std::string servers;
+    for (const char* other : {"10.9.0.1", "10.9.0.2", "10.9.0.3", "10.9.0.4", "10.9.0.5"})
+        servers += std::string("<srvIpAddr>") + other + "</srvIpAddr>";
+    servers += "<srvIpAddr>10.1.2.1</srvIpAddr><srvIpAddr>192.168.7.1</srvIpAddr><srvIpAddr>10.1.2.1</srvIpAddr>";
+    auto beacon = localBeacon("10.0.0.11");
+    ASSERT_TRUE(beacon->sendTo("<beaconCfgAlarm>" + servers + "<srvIpPort>5000</srvIpPort></beaconCfgAlarm>",
+                               kGroup, kBeaconPort));
+    ASSERT_TRUE(waitFor([&] { return log.contains("<==  KivServer::setCrossOver\n"); }));
+    tick();
+    for (UdpPeer* peer : {&island, &plant}) {
+        ASSERT_TRUE(peer->receive());
+        EXPECT_FALSE(peer->receive(std::chrono::milliseconds(300)));  // not twice
+    }
+}
+
 class StatusPort : public Network
 {
 protected:
