@@ -14,10 +14,11 @@
 namespace kiv {
 
 // Status replies per second to one source address when no --status-rate is
-// given. A watchdog server polls a workstation once a second or slower; the
-// busiest poller in our own traffic tests sends 40 a second from one address.
-// 50 a second (a burst of 100) is above both, and caps the replies to a
-// forged flood at 1,000 a second in all, about 141 kB/s.
+// given. The plant talks to a workstation every 30 s (keep-alives), so even a
+// server polling once a second stays far below it, and so does the busiest
+// steady poller of our own traffic tests (40 a second from one address).
+// 50 a second (a burst of 100) caps the replies to a forged flood at 1,000 a
+// second in all, about 141 kB/s.
 constexpr unsigned kDefaultStatusRate = 50;
 constexpr unsigned kMaxStatusRate = 100000;
 // The bound in all is this many times the bound per source.
