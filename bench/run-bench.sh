@@ -8,6 +8,8 @@
 #     flight, against a bare recvfrom/sendto server and against snmpd;
 #   - announcements handled per second without loss, against a bare
 #     multicast receive loop;
+#   - the reply bytes a forged-source flood of status requests draws back
+#     per request byte, with the default reply bound and without it;
 #   - start-up (exec to first answered request) and shut-down (SIGTERM to
 #     process end) of both programs, with snmpd's for reference.
 #
@@ -25,6 +27,9 @@
 #   VARN_BENCH_RR_RUNS=5            runs per case (the median is reported)
 #   VARN_BENCH_MCAST_SECONDS=2      one step of the announcement rate
 #   VARN_BENCH_MCAST_RATES="5000 10000 20000 50000 100000 200000 300000 400000"
+#   VARN_BENCH_FLOOD_RATE=20000     forged-source status flood: requests per second
+#   VARN_BENCH_FLOOD_SECONDS=5      its duration
+#   VARN_BENCH_FLOOD_SOURCES=20     its source addresses
 #   VARN_BENCH_STARTSTOP_RUNS=7     start/stop runs per program
 #   VARN_BENCH_BUILD_DIR=build-bench
 #   VARN_BENCH_RESULTS=bench/results/DATE.md
@@ -46,6 +51,9 @@ RR_SECONDS=${VARN_BENCH_RR_SECONDS:-5}
 RR_RUNS=${VARN_BENCH_RR_RUNS:-5}
 MCAST_SECONDS=${VARN_BENCH_MCAST_SECONDS:-2}
 MCAST_RATES=${VARN_BENCH_MCAST_RATES:-5000 10000 20000 50000 100000 200000 300000 400000}
+FLOOD_RATE=${VARN_BENCH_FLOOD_RATE:-20000}
+FLOOD_SECONDS=${VARN_BENCH_FLOOD_SECONDS:-5}
+FLOOD_SOURCES=${VARN_BENCH_FLOOD_SOURCES:-20}
 STARTSTOP_RUNS=${VARN_BENCH_STARTSTOP_RUNS:-7}
 SNMPD_WAIT=${VARN_BENCH_SNMPD_WAIT:-180}
 build=${VARN_BENCH_BUILD_DIR:-$root/build-bench}
@@ -382,7 +390,9 @@ record "snmpd_ready $out"
 taskset -c 0 "$bin/minimal_udp_server" --port $MINIMAL_PORT --reply-bytes 200 --max-seconds 3600 >/dev/null 2>&1 &
 minimal_pid=$!
 started+=("$minimal_pid")
-taskset -c 0 "$service" >/dev/null 2>&1 &
+# The status replies are measured without the reply bound, which would
+# otherwise hold every client to its 50 replies a second.
+taskset -c 0 "$service" --status-rate 0 >/dev/null 2>&1 &
 rr_service=$!
 started+=("$rr_service")
 wait_status "$STATUS_PORT" || die "the service does not answer on port $STATUS_PORT"
@@ -485,7 +495,35 @@ mcast_minimal_capped=$capped
 stop_pid "$mc_minimal"
 
 # ---------------------------------------------------------------------------
-# 4. Start-up and shut-down, each program alone, snmpd for reference.
+# 4. A status flood from forged sources: the service on CPU 0, the flood from
+# FLOOD_SOURCES extra addresses of this namespace on the other CPU, each
+# source reading what comes back to it. Once with the default reply bound,
+# once without (--status-rate 0).
+flood_from=()
+for i in $(seq 1 "$FLOOD_SOURCES"); do
+  ip addr add "10.0.1.$i/32" dev lo
+  flood_from+=(--from "10.0.1.$i")
+done
+
+flood() {  # NAME [SERVICE ARGS...]
+  local name=$1 pid line
+  shift
+  log "status flood from $FLOOD_SOURCES sources, $FLOOD_RATE/s for $FLOOD_SECONDS s: the service, $name"
+  taskset -c 0 "$service" "$@" >/dev/null 2>&1 &
+  pid=$!
+  started+=("$pid")
+  wait_status "$STATUS_PORT" || die "the service does not answer on port $STATUS_PORT"
+  sleep 1   # the bound's buckets fill up again after the probe
+  line=$(taskset -c "$blast_cpu" "$bin/udp_blast" --to 10.1.2.5:$STATUS_PORT "${flood_from[@]}" \
+    --text "$REQUEST" --rate "$FLOOD_RATE" --seconds "$FLOOD_SECONDS" --count-replies) || die "udp_blast failed: $line"
+  record "flood service=$name $line"
+  stop_pid "$pid"
+}
+flood bounded
+flood unbounded --status-rate 0
+
+# ---------------------------------------------------------------------------
+# 5. Start-up and shut-down, each program alone, snmpd for reference.
 log "start-up and shut-down: the service ($STARTSTOP_RUNS runs)"
 ss_service=$("$bin/start_stop" --probe 127.0.0.1:$STATUS_PORT --text "$REQUEST" --expect '<status>' \
   --runs "$STARTSTOP_RUNS" --settle-ms 500 -- "$service" | tail -1) || die "start/stop of the service: $ss_service"
@@ -581,6 +619,18 @@ row "Announcements per second without loss" "$mcast_varn_capped$(fmt_int "$mcast
   "$(ratio "$mcast_varn" "$mcast_minimal")" \
   "none lost below 20,000/s: $goal20k; aim a fifth of the bare loop: $goal_fifth"
 
+flood_line() { grep "^flood service=$1 " "$raw" | tail -1; }
+amplification() {  # NAME: reply bytes per request byte
+  local l
+  l=$(flood_line "$1")
+  awk -v r="$(field reply_bytes "$l")" -v q="$(field request_bytes "$l")" 'BEGIN { if (q == 0) print 0; else printf "%.3f", r / q }'
+}
+amp_bounded=$(amplification bounded)
+amp_unbounded=$(amplification unbounded)
+row "Reply bytes per request byte, forged-source status flood, default bound" "$(fmt "$amp_bounded" 2)×" \
+  "without the bound (--status-rate 0) $(fmt "$amp_unbounded" 2)×" "$(ratio "$amp_bounded" "$amp_unbounded")" \
+  "below 1× (no amplification): $(verdict lt "$amp_bounded" 1)"
+
 ss_row() {  # LABEL LINE PEER_LINE WHAT GOAL
   local ours peer
   ours=$(field "$4"_median "$2"); peer=$(field "$4"_median "$3")
@@ -618,6 +668,7 @@ mcast_detail() {
   echo "- Idle: all programs started together, $IDLE_WARMUP s to settle, then CPU time over $IDLE_SECONDS s (per-thread scheduler run time, given per minute) and resident memory (VmRSS) at the end, no traffic. The dialog program runs on Xvfb with its radar animating; Xvfb itself is not counted ($(fmt "$idle_cpu_xvfb") ms/min). monit: \`set daemon 1\` with one \`check system\` CPU rule. zabbix_agentd: Debian's configuration, passive checks only, ListenIP=127.0.0.1; the sum over its ${#zabbix_pids[@]} processes ($(fmt "$idle_cpu_zabbix") ms/min, $(mib "$rss_zabbix")). snmpd in the same window: $(fmt "$idle_cpu_snmpd") ms/min, $(mib "$rss_snmpd")."
   echo "- Status replies: one request datagram with 1 or 32 requests in flight (one socket each), $RR_SECONDS s after 0.5 s of warm-up, median of $RR_RUNS runs; servers on CPU 0, the client on CPU 0 (one CPU) or CPU 1 (split CPUs). VarnWin32 answers \`STATUS_REQUEST \` with its $(field bytes "$status_reply")-byte status text; the minimal server answers the same datagram with 200 bytes; snmpd answers an SNMPv2c GET of ssCpuIdle.0 (${snmp_request#reply })."
   echo "- Announcements: $(echo "$ANNOUNCEMENT" | wc -c | awk '{ print $1 - 1 }')-byte announcements to 224.2.2.224:34543 from ${#BEACONS[@]} beacon addresses in turn, paced (datagrams falling due together leave in batches of at most 8, never a catch-up burst), $MCAST_SECONDS s per rate; the receiver on CPU 0, the sender on CPU $blast_cpu. Lost = sent − datagrams read (the namespace's Udp InDatagrams); the figure is the highest rate reached before the first step with a loss. VarnWin32: $(mcast_detail varn). Minimal loop: $(mcast_detail minimal).${short_steps:+ The sender fell short of the rate asked for at: $short_steps (its CPU was busy; such a step counts at the rate really sent).}"
+  echo "- Status flood: \`STATUS_REQUEST \` datagrams ($(echo -n "$REQUEST" | wc -c) bytes) to the service at $(fmt_int "$FLOOD_RATE")/s for $FLOOD_SECONDS s, from $FLOOD_SOURCES source addresses in turn (as forged sources would come), each source reading the replies sent back to it; the figure is the reply bytes over the request bytes. With the default bound ($(field replies "$(flood_line bounded)") replies to $(field sent "$(flood_line bounded)") requests) and with \`--status-rate 0\` ($(field replies "$(flood_line unbounded)") replies to $(field sent "$(flood_line unbounded)") requests). The service on CPU 0, the flood on CPU $blast_cpu."
   echo "- Start-up and shut-down: median of $STARTSTOP_RUNS runs; a status request every millisecond from just before exec until the first answer; SIGTERM after the program has run 0.5 s (1.5 s with the dialog), which takes the same path as \"Exit\", until the process has ended. snmpd: first answered GET of sysUpTime.0, then SIGTERM."
 } >"$work/table.md"
 

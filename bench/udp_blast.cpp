@@ -5,15 +5,20 @@
 // keeps up on average loses nothing.
 //
 //   udp_blast --to GROUP_OR_ADDR:PORT --from ADDR [--from ADDR]...
-//             (--text T | --hex H) --rate PER_S --seconds T
+//             (--text T | --hex H) --rate PER_S --seconds T [--count-replies]
 //
 // Prints one line:
 //   blast to=... sent=N seconds=T rate=R errors=N late_max_us=L restarts=N
 // where rate is what was actually offered, late_max_us the worst delay of a
 // datagram behind its schedule and restarts how often the schedule was
 // restarted after the sender had been held up for more than a millisecond.
+// With --count-replies each source also reads what comes back to it (during
+// the blast and until 300 ms without any), and the line goes on with
+//   request_bytes=Q replies=N reply_bytes=B
+// so that B / Q is the traffic the target sends back per byte it was sent.
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/uio.h>
@@ -37,7 +42,7 @@ void usage()
 {
     std::fprintf(stderr,
                  "usage: udp_blast --to ADDR:PORT --from ADDR [--from ADDR]... (--text T | --hex H)\n"
-                 "                 --rate PER_S --seconds T\n");
+                 "                 --rate PER_S --seconds T [--count-replies]\n");
     std::exit(2);
 }
 
@@ -53,6 +58,7 @@ int main(int argc, char** argv)
     bool havePayload = false;
     double rate = 0;
     double seconds = 0;
+    bool countReplies = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         auto next = [&]() -> std::string {
@@ -71,6 +77,8 @@ int main(int argc, char** argv)
             rate = bench::parseDouble(arg, next());
         } else if (arg == "--seconds") {
             seconds = bench::parseDouble(arg, next());
+        } else if (arg == "--count-replies") {
+            countReplies = true;
         } else {
             usage();
         }
@@ -103,8 +111,24 @@ int main(int argc, char** argv)
         // Enough send buffer that pacing, not the socket, sets the rate.
         const int sndbuf = 4 * 1024 * 1024;
         setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sndbuf, sizeof sndbuf);
+        if (countReplies)
+            setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &sndbuf, sizeof sndbuf);
         fds.push_back(fd);
     }
+
+    long replies = 0;
+    long replyBytes = 0;
+    // Reads whatever has come back to `fd`, without waiting.
+    auto readReplies = [&](int fd) {
+        char buffer[65536];
+        for (;;) {
+            const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n < 0)
+                return;
+            ++replies;
+            replyBytes += n;
+        }
+    };
 
     // Datagrams that have fallen due together (the sender cannot keep each
     // one's own microsecond) go out in one sendmmsg call of at most
@@ -160,11 +184,28 @@ int main(int argc, char** argv)
         sent += ok;
         errors += static_cast<long>(batch) - ok;
         n += static_cast<long>(batch);
+        if (countReplies)
+            readReplies(fd);
     }
     const double elapsed = static_cast<double>(bench::nowNs() - start) / 1e9;
-    std::printf("blast to=%s sent=%ld seconds=%.3f rate=%.1f errors=%ld late_max_us=%.1f restarts=%ld\n",
+    if (countReplies) {
+        // The late replies, until none has come for 300 ms (at most 5 s).
+        std::vector<pollfd> waiting;
+        for (int fd : fds)
+            waiting.push_back(pollfd{fd, POLLIN, 0});
+        const std::int64_t giveUp = bench::nowNs() + 5'000'000'000;
+        while (bench::nowNs() < giveUp && poll(waiting.data(), waiting.size(), 300) > 0) {
+            for (int fd : fds)
+                readReplies(fd);
+        }
+    }
+    std::printf("blast to=%s sent=%ld seconds=%.3f rate=%.1f errors=%ld late_max_us=%.1f restarts=%ld",
                 toText.c_str(), sent, elapsed, static_cast<double>(sent) / elapsed, errors,
                 static_cast<double>(lateMaxNs) / 1000.0, restarts);
+    if (countReplies)
+        std::printf(" request_bytes=%ld replies=%ld reply_bytes=%ld", sent * static_cast<long>(payload.size()),
+                    replies, replyBytes);
+    std::printf("\n");
     for (int fd : fds)
         close(fd);
     return sent > 0 ? 0 : 1;

@@ -13,9 +13,11 @@
 namespace asio = boost::asio;
 using asio::ip::udp;
 
-MulticastReceiver::MulticastReceiver(asio::io_context& ioService, std::string group)
+MulticastReceiver::MulticastReceiver(asio::io_context& ioService, std::string group,
+                                     const kiv::ServiceOptions& options)
     : mSocket(ioService),
       mSenderEndpoint(asio::ip::address_v4::any(), 0),
+      mGuard(ioService, options, "Beacon group"),
       mMembership(mSocket, group, "MulticastReceiver")
 {
     try {
@@ -97,7 +99,8 @@ void MulticastReceiver::parseMcKivMessage(const std::string& message)
         });
     }
 
-    if (message.find("beaconCfgAlarm") != std::string::npos && kiv::KivServer::instance() != nullptr)
+    if (message.find("beaconCfgAlarm") != std::string::npos && kiv::KivServer::instance() != nullptr &&
+        mGuard.configAllowed(mSenderEndpoint))
         kiv::KivServer::setCrossOver(message);
 }
 

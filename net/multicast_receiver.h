@@ -9,12 +9,16 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 
+#include "core/service_options.h"
+#include "net/source_guard.h"
 #include "net/group_membership.h"
 
 class MulticastReceiver
 {
 public:
-    MulticastReceiver(boost::asio::io_context& ioService, std::string group);
+    // The options say whose configuration is taken.
+    MulticastReceiver(boost::asio::io_context& ioService, std::string group,
+                      const kiv::ServiceOptions& options = kiv::serviceOptions());
     virtual ~MulticastReceiver();
     MulticastReceiver(const MulticastReceiver&) = delete;
     MulticastReceiver& operator=(const MulticastReceiver&) = delete;
@@ -46,6 +50,7 @@ private:
 
     boost::asio::ip::udp::socket mSocket;
     boost::asio::ip::udp::endpoint mSenderEndpoint;
+    kiv::SourceGuard mGuard;
     std::array<char, kRecvBufferSize> mRecvBuffer{};
     kiv::GroupMembership mMembership;
 };

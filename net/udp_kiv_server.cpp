@@ -28,8 +28,9 @@ UdpKivMessage::~UdpKivMessage()
     debugLog("UdpKivMessage::~UdpKivMessage\n");
 }
 
-UdpKivServer::UdpKivServer(asio::io_context& ioService)
-    : mSocket(ioService, udp::endpoint(asio::ip::address_v4::any(), kPort))
+UdpKivServer::UdpKivServer(asio::io_context& ioService, const ServiceOptions& options)
+    : mSocket(ioService, udp::endpoint(asio::ip::address_v4::any(), kPort)),
+      mGuard(ioService, options, "Command port")
 {
     debugLog("==>  UdpKivServer::UdpKivServer\n");
     try {
@@ -98,11 +99,16 @@ void UdpKivServer::parseKivMessage()
         return;
     debugLog("RX DATA FROM=[%s]\n", endpointToString(remote_endpoint_).c_str());
     if (text.find("BEACON_CFG_ALARM ") != std::string::npos) {
+        if (!mGuard.configAllowed(remote_endpoint_))
+            return;
         debugLog("BEACON_CFG_ALARM ");
         handle_BEACON_CFG_ALARM(decodeKivMessage(text));
         return;
     }
     if (text.find("STATUS_REQUEST ") != std::string::npos) {
+        // Not an allowed source, or over the reply bound: no answer.
+        if (!mGuard.statusAllowed(remote_endpoint_))
+            return;
         debugLog("STATUS_REQUEST");
         handle_STATUS_REQUEST(decodeKivMessage(text));
     }

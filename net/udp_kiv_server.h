@@ -11,6 +11,9 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 
+#include "core/service_options.h"
+#include "net/source_guard.h"
+
 namespace kiv {
 
 class UdpKivData
@@ -40,8 +43,10 @@ class UdpKivServer
 {
 public:
     // Throws boost::system::system_error ("open" or "bind") when port 45654
-    // cannot be had, for example while another instance holds it.
-    explicit UdpKivServer(boost::asio::io_context& ioService);
+    // cannot be had, for example while another instance holds it. The
+    // options say whose configuration and status requests are taken.
+    explicit UdpKivServer(boost::asio::io_context& ioService,
+                          const ServiceOptions& options = serviceOptions());
     virtual ~UdpKivServer();
     UdpKivServer(const UdpKivServer&) = delete;
     UdpKivServer& operator=(const UdpKivServer&) = delete;
@@ -76,6 +81,7 @@ private:
     std::chrono::steady_clock::time_point mHostAddressTime{};
 
     boost::asio::ip::udp::socket mSocket;
+    SourceGuard mGuard;
     std::array<char, kReceiveSize> mRecvBuffer{};
     std::size_t mReceived = 0;  // bytes of the datagram in hand
 };

@@ -8,10 +8,18 @@
 
 #include "core/debug_log.h"
 #include "core/kiv_srv.h"
+#include "core/service_options.h"
 #include "shell/startup_failure.h"
 
-int main()
+int main(int argc, char* argv[])
 {
+    // Before any thread or socket: a wrong command line ends here.
+    const kiv::CommandLineResult commandLine = kiv::takeCommandLine({argv + 1, argv + argc});
+    if (!commandLine.run) {
+        std::fputs(commandLine.text.c_str(), commandLine.status == 0 ? stdout : stderr);
+        return commandLine.status;
+    }
+
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);

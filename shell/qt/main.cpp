@@ -15,6 +15,7 @@
 
 #include "core/debug_log.h"
 #include "core/kiv_srv.h"
+#include "core/service_options.h"
 #include "shell/startup_failure.h"
 #include "shell/qt/varn_dialog.h"
 
@@ -76,6 +77,14 @@ void closeOnStopSignals(QDialog& dialog)
 
 int main(int argc, char* argv[])
 {
+    // Before the window system is reached or any socket opened: a wrong
+    // command line (or --help) ends here.
+    const kiv::CommandLineResult commandLine = kiv::takeCommandLine({argv + 1, argv + argc});
+    if (!commandLine.run) {
+        std::fputs(commandLine.text.c_str(), commandLine.status == 0 ? stdout : stderr);
+        return commandLine.status;
+    }
+
     gQtDefaultHandler = qInstallMessageHandler(reportWindowFailure);
     QApplication application(argc, argv);
     qInstallMessageHandler(gQtDefaultHandler);

@@ -3,13 +3,16 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <array>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "core/debug_log.h"
 #include "core/kiv_srv.h"
+#include "core/service_options.h"
 #include "shell/resource_ids.h"
 #include "shell/startup_failure.h"
 #include "shell/win32/main_dialog.h"
@@ -27,8 +30,49 @@ void tellOperator(const std::string& text)
     ::MessageBoxA(nullptr, text.c_str(), kMessageCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
 }
 
+// The arguments after the program name, as UTF-8.
+std::vector<std::string> commandLineArguments()
+{
+    std::vector<std::string> arguments;
+    int count = 0;
+    LPWSTR* words = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (words == nullptr)
+        return arguments;
+    for (int i = 1; i < count; ++i) {
+        const int size = ::WideCharToMultiByte(CP_UTF8, 0, words[i], -1, nullptr, 0, nullptr, nullptr);
+        std::string argument(size > 0 ? static_cast<std::size_t>(size) : 1u, '\0');
+        ::WideCharToMultiByte(CP_UTF8, 0, words[i], -1, argument.data(), size, nullptr, nullptr);
+        argument.resize(argument.size() - 1);
+        arguments.push_back(argument);
+    }
+    ::LocalFree(words);
+    return arguments;
+}
+
+// The help or the refusal of the command line: to standard output or error
+// when the caller gave one (a script, a console), else in a message box.
+void showCommandLineText(const std::string& text, bool refusal)
+{
+    debugLog("%s", text.c_str());
+    const HANDLE handle = ::GetStdHandle(refusal ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        if (::WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
+            return;
+    }
+    ::MessageBoxA(nullptr, text.c_str(), kMessageCaption,
+                  MB_OK | MB_SETFOREGROUND | (refusal ? MB_ICONERROR : MB_ICONINFORMATION));
+}
+
 int runProgram(HINSTANCE instance)
 {
+    // Before any socket is opened: a wrong command line (or --help) ends here.
+    const kiv::CommandLineResult commandLine = kiv::takeCommandLine(commandLineArguments());
+    if (!commandLine.run) {
+        showCommandLineText(commandLine.text, commandLine.status != 0);
+        return commandLine.status;
+    }
+
     std::array<wchar_t, kLoadStringBufferSize> vendor{};
     std::array<wchar_t, kLoadStringBufferSize> programClass{};
     ::LoadStringW(instance, IDS_APP_VENDOR, vendor.data(), kLoadStringBufferSize);

@@ -12,7 +12,8 @@
 #       local addresses 10.1.2.5/24 and 192.168.7.20/24 (multicast routed over
 #       the first link) and the beacon addresses 10.0.0.9-12 on loopback; the
 #       peer side, named in VARN_PEER_NETNS, has 10.1.2.1/24 (plus 10.1.2.11-14
-#       for remote beacons) and 192.168.7.1/24.
+#       for remote beacons and 10.1.2.100-119 for many distinct senders) and
+#       192.168.7.1/24.
 #
 # Exits 77 (a skipped test for CTest) where namespaces cannot be made.
 set -u
@@ -67,6 +68,7 @@ peers)
   ip -n "$prog" addr add 192.168.7.20/24 dev varn-b
   ip -n "$peer" addr add 10.1.2.1/24 dev varn-ap
   for a in 10.1.2.11 10.1.2.12 10.1.2.13 10.1.2.14; do ip -n "$peer" addr add "$a/24" dev varn-ap; done
+  for i in $(seq 100 119); do echo "addr add 10.1.2.$i/24 dev varn-ap"; done | ip -n "$peer" -batch -
   ip -n "$peer" addr add 192.168.7.1/24 dev varn-bp
   for l in varn-a varn-b; do ip -n "$prog" link set "$l" up; done
   for l in varn-ap varn-bp; do ip -n "$peer" link set "$l" up; done

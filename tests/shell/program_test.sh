@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The programs as an operator starts them: each runs until SIGTERM and then
 # exits 0; a second instance cannot have the command port and says so; the
-# dialog program without a display says why and exits non-zero.
+# dialog program without a display says why and exits non-zero; a wrong
+# command line ends either program with one line and status 2 before it
+# opens anything, and --help lists the options.
 #   program_test.sh SERVICE_PROGRAM DIALOG_PROGRAM
 set -u
 service=${1:?service program}
@@ -11,17 +13,19 @@ trap 'rm -rf "$log"' EXIT
 
 fail() { echo "FAIL: $*"; exit 1; }
 
-# start NAME PROGRAM: runs it in the background until its service is up.
+# start NAME PROGRAM [ARGS...]: runs it in the background until its service is up.
 start() {
-  "$2" >"$log/$1.out" 2>"$log/$1.err" &
+  local name=$1
+  shift
+  "$@" >"$log/$name.out" 2>"$log/$name.err" &
   pid=$!
   for _ in $(seq 1 1000); do
-    grep -q 'All Started' "$log/$1.err" && return 0
+    grep -q 'All Started' "$log/$name.err" && return 0
     kill -0 $pid 2>/dev/null || break
     sleep 0.01
   done
   kill $pid 2>/dev/null
-  fail "$1 did not start: $(tail -n 3 "$log/$1.err")"
+  fail "$name did not start: $(tail -n 3 "$log/$name.err")"
 }
 
 # stop NAME: SIGTERM, then a clean exit with the service stopped.
@@ -33,7 +37,30 @@ stop() {
   grep -q 'KivServer::run HAS EXITED CORRECTLY' "$log/$1.err" || fail "$1: no clean stop in the log"
 }
 
-start service "$service"
+# refused PROGRAM ARGS...: status 2, one line on standard error that says
+# what is wrong ($expected), nothing else.
+refused() {
+  local program=$1
+  shift
+  "$program" "$@" >"$log/refused.out" 2>"$log/refused.err"
+  local status=$?
+  [ $status -eq 2 ] || fail "$(basename "$program") $* exited $status, not 2: $(cat "$log/refused.err")"
+  [ "$(wc -l <"$log/refused.err")" -eq 1 ] || fail "$(basename "$program") $* said: $(cat "$log/refused.err")"
+  grep -qxF "VarnWin32: $expected" "$log/refused.err" || fail "$(basename "$program") $* said: $(cat "$log/refused.err")"
+  [ ! -s "$log/refused.out" ] || fail "$(basename "$program") $* wrote to standard output"
+}
+
+start service "$service" --allow-status-from 10.1.2.0/24,127.0.0.1 --status-rate 5
+# While the first instance holds the command port, a wrong command line is
+# still refused as such: it ends before any socket is opened.
+for program in "$service" "$dialog"; do
+  expected="--status-rate: 'fast' is not a whole number from 0 to 100000" refused "$program" --status-rate fast
+  expected="--allow-config-from: '10.1.2.5/24' has host bits set; the network is 10.1.2.0/24" \
+    refused "$program" --allow-config-from 10.1.2.5/24
+  expected="unknown option '--allow-from' (--help lists the options)" refused "$program" --allow-from 10.1.2.1
+  "$program" --help >"$log/help.out" 2>&1 || fail "$(basename "$program") --help did not exit 0"
+  grep -q -- '--allow-config-from CIDR' "$log/help.out" || fail "$(basename "$program") --help: $(head -n 3 "$log/help.out")"
+done
 "$service" >"$log/second.out" 2>"$log/second.err"
 second=$?
 if [ $second -eq 0 ] || ! grep -q 'UDP port 45654 is already in use' "$log/second.err"; then
@@ -51,4 +78,9 @@ status=$?
 grep -q 'VarnWin32 cannot open its window' "$log/nodisplay.err" || fail "no reason given without a display"
 ! grep -q 'All Started' "$log/nodisplay.err" || fail "the service started although the window cannot open"
 
-echo "start, stop on SIGTERM, refusal of a second instance, no display: ok"
+# Without a display, too, the command line is read first.
+expected="--status-rate: '-1' is not a whole number from 0 to 100000" \
+  env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb bash -c "$(declare -f refused fail); log=$log; refused $dialog --status-rate -1" ||
+  exit 1
+
+echo "start, stop on SIGTERM, refusal of a second instance, no display, wrong command lines: ok"

@@ -1,7 +1,8 @@
 // The real service on real sockets in the harness's peers namespaces, for
 // the network suites: the program's side holds 10.1.2.5/24 and
 // 192.168.7.20/24, the peer side plays the watchdog servers and remote
-// beacons.
+// beacons. A fixture that needs command-line options sets `options` in its
+// constructor; the service starts with them.
 #pragma once
 
 #include <chrono>
@@ -16,6 +17,7 @@
 
 #include "core/kiv_server.h"
 #include "core/kiv_srv.h"
+#include "core/service_options.h"
 #include "support/fake_host.h"
 #include "support/log_capture.h"
 #include "support/udp_peer.h"
@@ -30,11 +32,16 @@ protected:
     {
         if (peerNamespace().empty())
             GTEST_SKIP() << "needs the harness's peers mode";
+        setServiceOptions(options);
         beforeStart();
         host = std::make_unique<KivSrv>();
         server = host->server();
     }
-    void TearDown() override { host.reset(); }
+    void TearDown() override
+    {
+        host.reset();
+        setServiceOptions(ServiceOptions());
+    }
 
     // What the network looks like when the service starts (a suite that
     // changes it puts it back in its own TearDown).
@@ -86,6 +93,7 @@ protected:
         });
     }
 
+    ServiceOptions options;
     LogCapture log;
     FakeCpu cpu{{7}};
     std::unique_ptr<KivSrv> host;

@@ -10,7 +10,8 @@
 # message pairs the local interface with a watchdog server that then gets the
 # status report from port 34543 of that interface, an interface that comes
 # while it runs is paired and reports too, the operator's ping target
-# reaches the bound beacon, a second instance refuses to start, "Clear"
+# reaches the bound beacon, a second instance refuses to start, a wrong
+# command line ends the program with status 2 and one line, "Clear"
 # empties the event list, and the close box ends the program with status 0.
 # Every wait polls its condition against a generous deadline.
 set -u
@@ -195,6 +196,19 @@ wait_exit "$second" 30
 status=$?
 second=""
 [ "$status" -eq 1 ] || fail "the second instance ended with status $status, not 1"
+
+step "a wrong command line ends with status 2 before any socket, saying why"
+# The first instance holds the port: a refusal other than the option's own
+# would mean a socket was tried. Standard error is redirected, so the line
+# goes there and no message box waits.
+WINEDEBUG=-all wine "$exe" --allow-status-from 10.1.2.0/33 >"$work/options.out" 2>"$work/options.err" &
+second=$!
+wait_exit "$second" 30
+status=$?
+second=""
+[ "$status" -eq 2 ] || fail "a wrong option ended the program with status $status, not 2"
+grep -qxF "VarnWin32: --allow-status-from: '10.1.2.0/33' is not an address (a.b.c.d) or a network (a.b.c.d/n)" \
+  <(tr -d '\r' <"$work/options.err") || fail "the refusal said: $(cat "$work/options.err")"
 
 step "Clear empties the event list"
 # Every datagram on port 34543 is an event here (the listeners are not told
