@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <boost/asio/post.hpp>
@@ -157,11 +158,20 @@ void KivServer::startTickTimer()
     mTickTimer.async_wait([this](const boost::system::error_code& error) { onTick(error); });
 }
 
+void KivServer::setTickObserver(std::function<void()> observer)
+{
+    boost::asio::post(mIoService, [this, observer = std::move(observer)]() mutable {
+        mTickObserver = std::move(observer);
+    });
+}
+
 void KivServer::onTick(const boost::system::error_code& error)
 {
     if (!mTickRunning || error == boost::asio::error::operation_aborted)
         return;
     onPeriodic();
+    if (mTickObserver)
+        mTickObserver();
     // From the previous expiry, not from now: the tick never drifts, and a
     // late tick is followed at once by the next.
     mTickTimer.expires_at(mTickTimer.expiry() + std::chrono::seconds(mTickSeconds));

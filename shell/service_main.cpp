@@ -8,6 +8,7 @@
 
 #include "core/debug_log.h"
 #include "core/kiv_srv.h"
+#include "shell/service_notify.h"
 #include "shell/startup_failure.h"
 
 int main()
@@ -27,6 +28,7 @@ int main()
         return 1;
     }
     gServiceHost = host.get();
+    kiv::superviseService(*host);
 
     int signal = 0;
     sigwait(&stopSignals, &signal);
