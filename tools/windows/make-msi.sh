@@ -3,7 +3,8 @@
 # msitools) from varnwin32.wxs, then sets what wixl cannot express with
 # msibuild: the Run value's component is installed only with AUTOSTART=1
 # (and taken along by every uninstall: a component whose condition is false
-# would be left behind).
+# would be left behind), and AUTOSTART reaches the elevated part of an
+# installation started by a user (a secure property).
 #
 #   make-msi.sh VERSION VarnWin32.exe ICON.ico OUTPUT.msi
 set -euo pipefail
@@ -30,6 +31,10 @@ output=$(cd "$(dirname "$output")" && pwd)/$(basename "$output")
 [ -s "$stage/package.msi" ] || { echo "make-msi: wixl made no package" >&2; exit 1; }
 msibuild "$stage/package.msi" -q \
   "UPDATE \`Component\` SET \`Condition\` = 'AUTOSTART=\"1\" OR REMOVE~=\"ALL\"' WHERE \`Component\` = 'Autostart'"
+msibuild "$stage/package.msi" -q \
+  "UPDATE \`Property\` SET \`Value\` = 'OLDERVERSIONFOUND;NEWERVERSIONFOUND;AUTOSTART' WHERE \`Property\` = 'SecureCustomProperties'"
+msiinfo export "$stage/package.msi" Property | tr -d '\r' | grep -q '^SecureCustomProperties.*;AUTOSTART$' ||
+  { echo "make-msi: AUTOSTART is not a secure property" >&2; exit 1; }
 msiinfo export "$stage/package.msi" Component | grep -q 'AUTOSTART="1"' ||
   { echo "make-msi: the Run value's condition is not set" >&2; exit 1; }
 mv "$stage/package.msi" "$output"
