@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include <boost/asio/post.hpp>
@@ -161,6 +162,13 @@ void KivServer::startTickTimer()
     mTickTimer.async_wait([this](const boost::system::error_code& error) { onTick(error); });
 }
 
+void KivServer::setTickObserver(std::function<void()> observer)
+{
+    boost::asio::post(mIoService, [this, observer = std::move(observer)]() mutable {
+        mTickObserver = std::move(observer);
+    });
+}
+
 void KivServer::onTick(const boost::system::error_code& error)
 {
     if (!mTickRunning || error == boost::asio::error::operation_aborted)
@@ -174,6 +182,8 @@ void KivServer::onTick(const boost::system::error_code& error)
     onPeriodic();
     mKeepAliveMissed = false;
     mReportMissed = false;
+    if (mTickObserver)
+        mTickObserver();
     // From the previous expiry, not from now: the tick never drifts, and a
     // tick a little late is followed at once by the next. After a stall
     // (a suspended machine, a stopped process) the schedule goes on from now.

@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -105,6 +106,10 @@ public:
     // driven by the tick timer; tests call it directly.
     void onPeriodic();
 
+    // Called on the worker thread after each timer tick; may be set from any
+    // thread (the change reaches the worker as a handler).
+    void setTickObserver(std::function<void()> observer);
+
 private:
     friend struct test::KivServerProbe;
 
@@ -144,6 +149,7 @@ private:
     int mTickSeconds = 5;
     bool mTickRunning = false;
     boost::asio::steady_timer mTickTimer;
+    std::function<void()> mTickObserver;
     std::string mHostName;
     std::string mOsDescription;
     std::string mLocalIpInCommon;

@@ -9,6 +9,7 @@
 #include "core/debug_log.h"
 #include "core/kiv_srv.h"
 #include "core/service_options.h"
+#include "shell/service_notify.h"
 #include "shell/startup_failure.h"
 
 int main(int argc, char* argv[])
@@ -35,6 +36,7 @@ int main(int argc, char* argv[])
         return 1;
     }
     gServiceHost = host.get();
+    kiv::superviseService(*host);
 
     int signal = 0;
     sigwait(&stopSignals, &signal);

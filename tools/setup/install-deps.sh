@@ -15,6 +15,10 @@ packages=(
   # and its tests under Wine
   g++-mingw-w64-x86-64-posix
   wine wine64 xvfb x11-utils python3 imagemagick
+  # systemd notifications of the service; the Debian package and its checks
+  libsystemd-dev dpkg-dev lintian systemd
+  # the Windows installer (wixl) and its inspection (msiinfo)
+  wixl msitools
 )
 if [ "${1:-}" = "--bench" ]; then
   # bench/run-bench.sh runs its own instances of them

@@ -336,4 +336,42 @@ TEST(ProgramResources, ManifestAsksForTheInvokersRightsAndNothingElse)
     EXPECT_EQ(std::string::npos, manifest.find("supportedOS"));
 }
 
+// What Explorer's properties and inventory tools read: the project's version
+// in the fixed part and the strings, the names of the program.
+TEST(ProgramResources, VersionInfoNamesTheProgramWithTheProjectsVersion)
+{
+    std::vector<unsigned char> bytes =
+        resourceBytes(RT_VERSION, MAKEINTRESOURCEA(VS_VERSION_INFO), kEnglishUs);
+    ASSERT_FALSE(bytes.empty());
+    bytes.resize(bytes.size() * 2);  // VerQueryValueW may convert in place
+
+    void* value = nullptr;
+    UINT size = 0;
+    ASSERT_TRUE(::VerQueryValueW(bytes.data(), L"\\", &value, &size));
+    const auto* fixed = static_cast<const VS_FIXEDFILEINFO*>(value);
+    const std::string fileVersion = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+        std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+        std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionLS));
+    EXPECT_EQ(VARN_PROJECT_VERSION, fileVersion);
+    EXPECT_EQ(fixed->dwFileVersionMS, fixed->dwProductVersionMS);
+    EXPECT_EQ(fixed->dwFileVersionLS, fixed->dwProductVersionLS);
+
+    auto text = [&](const wchar_t* name) {
+        std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+        void* found = nullptr;
+        UINT length = 0;
+        if (!::VerQueryValueW(bytes.data(), path.c_str(), &found, &length) || length == 0)
+            return std::string();
+        std::string narrow;
+        for (const wchar_t* c = static_cast<const wchar_t*>(found); *c != L'\0'; ++c)
+            narrow += static_cast<char>(*c);
+        return narrow;
+    };
+    EXPECT_EQ("VarnWin32", text(L"ProductName"));
+    EXPECT_EQ("VarnWin32.exe", text(L"OriginalFilename"));
+    EXPECT_EQ(VARN_PROJECT_VERSION, text(L"ProductVersion"));
+    EXPECT_EQ(VARN_PROJECT_VERSION, text(L"FileVersion"));
+    EXPECT_FALSE(text(L"CompanyName").empty());
+}
+
 }  // namespace

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds the Windows Installer package of VarnWin32.exe on Debian: the
+# program first (tools/windows/build-exe.sh), then
+# build-win/VarnWin32-<version>.msi, packed by wixl from
+# tools/windows/varnwin32.wxs (tools/windows/make-msi.sh).
+#
+#   tools/windows/build-installer.sh [CMAKE_OPTIONS...]
+#
+# VARN_WIN_BUILD_DIR: the build directory (default build-win).
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+build=${VARN_WIN_BUILD_DIR:-build-win}
+VARN_WIN_BUILD_DIR=$build tools/windows/build-exe.sh "$@"
+cmake --build "$build" --target varnwin32_msi
+ls "$build"/VarnWin32-*.msi
