@@ -12,6 +12,9 @@
 
 int main()
 {
+    // A reader of standard error that goes away (`| logger` ending) must not
+    // end the service: log writes to it then fail quietly.
+    std::signal(SIGPIPE, SIG_IGN);
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
