@@ -31,10 +31,11 @@ MulticastReceiver::~MulticastReceiver() = default;
 
 void MulticastReceiver::start_receive()
 {
-    mSocket.async_receive_from(asio::buffer(mRecvBuffer), mSenderEndpoint,
-                               [this](const boost::system::error_code& error, std::size_t bytes) {
-                                   handle_receive_from(error, bytes);
-                               });
+    mSocket.async_receive_from(
+        asio::buffer(mDatagram.get(), kiv::kDatagramBufferSize), mSenderEndpoint,
+        [this](const boost::system::error_code& error, std::size_t bytes) {
+            handle_receive_from(error, bytes);
+        });
 }
 
 void MulticastReceiver::handle_receive_from(const boost::system::error_code& error, std::size_t bytes)
@@ -44,7 +45,7 @@ void MulticastReceiver::handle_receive_from(const boost::system::error_code& err
     if (error == asio::error::operation_aborted)
         return;
     if (!error)
-        handleDatagram(mRecvBuffer.data(), bytes, mSenderEndpoint);
+        handleDatagram(mDatagram.get(), std::min(bytes, kRecvBufferSize), mSenderEndpoint);
     start_receive();
 }
 

@@ -9,6 +9,8 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 
+#include "net/datagram_buffer.h"
+
 class MulticastReceiver
 {
 public:
@@ -40,5 +42,5 @@ private:
 
     boost::asio::ip::udp::socket mSocket;
     boost::asio::ip::udp::endpoint mSenderEndpoint;
-    std::array<char, kRecvBufferSize> mRecvBuffer{};
+    kiv::DatagramBuffer mDatagram = kiv::makeDatagramBuffer();
 };

@@ -11,6 +11,8 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 
+#include "net/datagram_buffer.h"
+
 namespace kiv {
 
 class UdpKivData
@@ -49,7 +51,7 @@ public:
     void start_receive();
     void handle_receive(const boost::system::error_code& error, std::size_t bytes);
     // A datagram of `bytes` bytes at `data` from `sender`, taken as a receive
-    // takes it: into the buffer zeroed by start_receive, cut to 1501 bytes.
+    // takes it: into the zeroed buffer, cut to 1501 bytes.
     void handleDatagram(const char* data, std::size_t bytes,
                         const boost::asio::ip::udp::endpoint& sender);
     void parseKivMessage();
@@ -76,6 +78,7 @@ private:
     std::chrono::steady_clock::time_point mHostAddressTime{};
 
     boost::asio::ip::udp::socket mSocket;
+    DatagramBuffer mDatagram = makeDatagramBuffer();  // what the receive fills
     std::array<char, kReceiveSize> mRecvBuffer{};
     std::size_t mReceived = 0;  // bytes of the datagram in hand
 };
