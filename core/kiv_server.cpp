@@ -1,6 +1,7 @@
 #include "core/kiv_server.h"
 
 #include <chrono>
+#include <limits>
 #include <thread>
 #include <vector>
 
@@ -171,7 +172,10 @@ void KivServer::onTick(const boost::system::error_code& error)
 void KivServer::onPeriodic()
 {
     ageBeacons();
-    ++mTickCount;
+    // Counted round the report period, which the keep-alive period divides:
+    // the schedule is the same and the count never overflows.
+    static_assert(kReportTicks % kKeepAliveTicks == 0, "keep-alives fall on report ticks");
+    mTickCount = (mTickCount + 1) % kReportTicks;
     keepAlivePass();
     reportPass();
     alarmPass();
@@ -181,7 +185,8 @@ void KivServer::ageBeacons()
 {
     std::lock_guard<std::mutex> lock(mStateMutex);
     for (BeaconTracker& beacon : mBeacons) {
-        beacon.mMissedTicks += 1;
+        if (beacon.mMissedTicks < std::numeric_limits<std::int32_t>::max())
+            beacon.mMissedTicks += 1;  // saturates
         if (beacon.mMissedTicks >= 3) {
             beacon.mMessageCount = 0;
             beacon.mPingTargetHealth = 0;
@@ -232,7 +237,8 @@ void KivServer::reportPass()
 
 void KivServer::alarmPass()
 {
-    mAlarmHoldoff -= 1;
+    if (mAlarmHoldoff > 0)
+        mAlarmHoldoff -= 1;  // stops at zero: no alarm held off
     const int sample = CpuUsage::getCpuUsage();
     {
         std::lock_guard<std::mutex> lock(mStateMutex);

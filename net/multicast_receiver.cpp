@@ -1,6 +1,8 @@
 #include "net/multicast_receiver.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <limits>
 #include <memory>
 
 #include <boost/asio/ip/multicast.hpp>
@@ -73,8 +75,16 @@ void MulticastReceiver::parseMcKivMessage(const std::string& message)
         server->withBeacons([&](kiv::BeaconSlots& beacons) {
             for (kiv::BeaconTracker& beacon : beacons) {
                 if (beacon.mIpAddress == sender) {
-                    beacon.mMessageCount += 1;
+                    // Saturates: the count shown stops at its largest value.
+                    if (beacon.mMessageCount < std::numeric_limits<std::int32_t>::max())
+                        beacon.mMessageCount += 1;
                     beacon.mMissedTicks = 0;
+                    // A slot bound by a configuration message has neither;
+                    // the first announcement that carries them names it.
+                    if (beacon.mName.empty() && beacon.mLocation.empty()) {
+                        beacon.mName = getXmlValue("name", message);
+                        beacon.mLocation = getXmlValue("location", message);
+                    }
                     beacon.mPingTarget = getXmlValue("pingTarget", message);
                     beacon.mPingTargetHealth = getXmlValueInt("pingTargetHealth", message);
                     return;
