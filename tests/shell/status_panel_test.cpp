@@ -78,16 +78,16 @@ protected:
     // A datagram from `sender` as the beacon channel's receive hands it on.
     void receive(const std::string& sender, const std::string& text)
     {
-        server->multicast().handleDatagram(
-            text.data(), text.size(),
-            boost::asio::ip::udp::endpoint(boost::asio::ip::make_address(sender), kiv::kWatchdogPort));
+        const boost::asio::ip::udp::endpoint from(boost::asio::ip::make_address(sender),
+                                                  kiv::kWatchdogPort);
+        server->multicast().handleDatagram(text.data(), text.size(), from);
     }
     static std::string announcement(const std::string& name, const std::string& location,
                                     const std::string& pingTarget, int health)
     {
-        return "<beacon><name>" + name + "</name><location>" + location + "</location><pingTarget>" +
-               pingTarget + "</pingTarget><pingTargetHealth>" + std::to_string(health) +
-               "</pingTargetHealth></beacon>";
+        return "<beacon><name>" + name + "</name><location>" + location +
+               "</location><pingTarget>" + pingTarget + "</pingTarget><pingTargetHealth>" +
+               std::to_string(health) + "</pingTargetHealth></beacon>";
     }
 };
 
