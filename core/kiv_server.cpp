@@ -1,6 +1,8 @@
 #include "core/kiv_server.h"
 
+#include <algorithm>
 #include <chrono>
+#include <limits>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -199,14 +201,17 @@ void KivServer::catchUpAfterStall(int missedTicks)
     // Whatever fell due in the gap goes out once, with this tick.
     mKeepAliveMissed = after / kKeepAliveTicks != before / kKeepAliveTicks;
     mReportMissed = after / kReportTicks != before / kReportTicks;
-    mTickCount = after;
-    mAlarmHoldoff -= missedTicks;
+    mTickCount = after % kReportTicks;
+    mAlarmHoldoff = std::max(0, mAlarmHoldoff - missedTicks);
 }
 
 void KivServer::onPeriodic()
 {
     ageBeacons();
-    ++mTickCount;
+    // Counted round the report period, which the keep-alive period divides:
+    // the schedule is the same and the count never overflows.
+    static_assert(kReportTicks % kKeepAliveTicks == 0, "keep-alives fall on report ticks");
+    mTickCount = (mTickCount + 1) % kReportTicks;
     keepAlivePass();
     reportPass();
     alarmPass();
@@ -216,7 +221,8 @@ void KivServer::ageBeacons()
 {
     std::lock_guard<std::mutex> lock(mStateMutex);
     for (BeaconTracker& beacon : mBeacons) {
-        beacon.mMissedTicks += 1;
+        if (beacon.mMissedTicks < std::numeric_limits<std::int32_t>::max())
+            beacon.mMissedTicks += 1;  // saturates
         if (beacon.mMissedTicks >= 3) {
             beacon.mMessageCount = 0;
             beacon.mPingTargetHealth = 0;
@@ -289,7 +295,8 @@ void KivServer::reportPass()
 
 void KivServer::alarmPass()
 {
-    mAlarmHoldoff -= 1;
+    if (mAlarmHoldoff > 0)
+        mAlarmHoldoff -= 1;  // stops at zero: no alarm held off
     const int sample = CpuUsage::getCpuUsage();
     {
         std::lock_guard<std::mutex> lock(mStateMutex);

@@ -1,6 +1,8 @@
 #include "net/multicast_receiver.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <limits>
 #include <memory>
 
 #include "core/debug_log.h"
@@ -37,10 +39,11 @@ MulticastReceiver::~MulticastReceiver() = default;
 
 void MulticastReceiver::start_receive()
 {
-    mSocket.async_receive_from(asio::buffer(mRecvBuffer), mSenderEndpoint,
-                               [this](const boost::system::error_code& error, std::size_t bytes) {
-                                   handle_receive_from(error, bytes);
-                               });
+    mSocket.async_receive_from(
+        asio::buffer(mDatagram.get(), kiv::kDatagramBufferSize), mSenderEndpoint,
+        [this](const boost::system::error_code& error, std::size_t bytes) {
+            handle_receive_from(error, bytes);
+        });
 }
 
 void MulticastReceiver::handle_receive_from(const boost::system::error_code& error, std::size_t bytes)
@@ -50,7 +53,7 @@ void MulticastReceiver::handle_receive_from(const boost::system::error_code& err
     if (error == asio::error::operation_aborted)
         return;
     if (!error)
-        handleDatagram(mRecvBuffer.data(), bytes, mSenderEndpoint);
+        handleDatagram(mDatagram.get(), std::min(bytes, kRecvBufferSize), mSenderEndpoint);
     start_receive();
 }
 
@@ -78,8 +81,16 @@ void MulticastReceiver::parseMcKivMessage(const std::string& message)
         server->withBeacons([&](kiv::BeaconSlots& beacons) {
             for (kiv::BeaconTracker& beacon : beacons) {
                 if (beacon.mIpAddress == sender) {
-                    beacon.mMessageCount += 1;
+                    // Saturates: the count shown stops at its largest value.
+                    if (beacon.mMessageCount < std::numeric_limits<std::int32_t>::max())
+                        beacon.mMessageCount += 1;
                     beacon.mMissedTicks = 0;
+                    // A slot bound by a configuration message has neither;
+                    // the first announcement that carries them names it.
+                    if (beacon.mName.empty() && beacon.mLocation.empty()) {
+                        beacon.mName = getXmlValue("name", message);
+                        beacon.mLocation = getXmlValue("location", message);
+                    }
                     beacon.mPingTarget = getXmlValue("pingTarget", message);
                     beacon.mPingTargetHealth = getXmlValueInt("pingTargetHealth", message);
                     return;

@@ -12,6 +12,7 @@
 #include "core/service_options.h"
 #include "net/source_guard.h"
 #include "net/group_membership.h"
+#include "net/datagram_buffer.h"
 
 class MulticastReceiver
 {
@@ -51,6 +52,6 @@ private:
     boost::asio::ip::udp::socket mSocket;
     boost::asio::ip::udp::endpoint mSenderEndpoint;
     kiv::SourceGuard mGuard;
-    std::array<char, kRecvBufferSize> mRecvBuffer{};
+    kiv::DatagramBuffer mDatagram = kiv::makeDatagramBuffer();
     kiv::GroupMembership mMembership;
 };

@@ -34,10 +34,11 @@ MulticastReceiverCloud::~MulticastReceiverCloud() = default;
 
 void MulticastReceiverCloud::start_receive()
 {
-    mSocket.async_receive_from(asio::buffer(mRecvBuffer), mSenderEndpoint,
-                               [this](const boost::system::error_code& error, std::size_t bytes) {
-                                   handle_receive_from(error, bytes);
-                               });
+    mSocket.async_receive_from(
+        asio::buffer(mDatagram.get(), kiv::kDatagramBufferSize), mSenderEndpoint,
+        [this](const boost::system::error_code& error, std::size_t bytes) {
+            handle_receive_from(error, bytes);
+        });
 }
 
 void MulticastReceiverCloud::handle_receive_from(const boost::system::error_code& error,
@@ -46,7 +47,7 @@ void MulticastReceiverCloud::handle_receive_from(const boost::system::error_code
     if (error == asio::error::operation_aborted)
         return;
     if (!error)
-        handleDatagram(mRecvBuffer.data(), bytes);
+        handleDatagram(mDatagram.get(), std::min(bytes, kRecvBufferSize));
     start_receive();
 }
 

@@ -10,6 +10,7 @@
 #include <boost/asio/ip/udp.hpp>
 
 #include "net/group_membership.h"
+#include "net/datagram_buffer.h"
 
 class MulticastReceiverCloud
 {
@@ -38,6 +39,6 @@ private:
 
     boost::asio::ip::udp::socket mSocket;
     boost::asio::ip::udp::endpoint mSenderEndpoint;
-    std::array<char, kRecvBufferSize> mRecvBuffer{};
+    kiv::DatagramBuffer mDatagram = kiv::makeDatagramBuffer();
     kiv::GroupMembership mMembership;
 };

@@ -39,8 +39,7 @@ UdpBoundSocket::~UdpBoundSocket()
 void UdpBoundSocket::start_receive()
 {
     debugLog("<> UdpBoundSocket::start_receive\n");
-    std::memset(mRecvBuffer.data(), 0, kZeroedSize);
-    mSocket.async_receive_from(asio::buffer(mRecvBuffer.data(), kReceiveSize), mSenderEndpoint,
+    mSocket.async_receive_from(asio::buffer(mDatagram.get(), kDatagramBufferSize), mSenderEndpoint,
                                [this](const boost::system::error_code& error, std::size_t bytes) {
                                    handle_receive(error, bytes);
                                });
@@ -52,7 +51,10 @@ void UdpBoundSocket::handle_receive(const boost::system::error_code& error, std:
         return;  // the socket is closing
     debugLog("==>  UdpBoundSocket::handle_receive\n");
     if (!error || error == asio::error::message_size) {
-        const std::size_t size = std::min(bytes, kReceiveSize);
+        bytes = std::min(bytes, kReceiveSize);  // the datagram cut to its length
+        std::memset(mRecvBuffer.data(), 0, kZeroedSize);
+        std::copy_n(mDatagram.get(), bytes, mRecvBuffer.data());
+        const std::size_t size = bytes;
         const std::string text(mRecvBuffer.data(), strnlen(mRecvBuffer.data(), size));
         debugLog("RX DATA FROM=[%s:%i]\n", mSenderEndpoint.address().to_string().c_str(),
                  static_cast<int>(mSenderEndpoint.port()));

@@ -9,6 +9,8 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 
+#include "net/datagram_buffer.h"
+
 namespace kiv {
 
 class UdpBoundSocket
@@ -36,6 +38,7 @@ public:
 private:
     boost::asio::ip::udp::socket mSocket;
     boost::asio::ip::udp::endpoint mSenderEndpoint;
+    DatagramBuffer mDatagram = makeDatagramBuffer();  // what the receive fills
     std::array<char, kReceiveSize> mRecvBuffer{};
     boost::asio::ip::udp::endpoint mLocalEndpoint;
 };

@@ -52,8 +52,7 @@ UdpKivServer::~UdpKivServer()
 void UdpKivServer::start_receive()
 {
     debugLog("<> UdpKivServer::start_receive\n");
-    std::memset(mRecvBuffer.data(), 0, kZeroedSize);
-    mSocket.async_receive_from(asio::buffer(mRecvBuffer.data(), kReceiveSize), remote_endpoint_,
+    mSocket.async_receive_from(asio::buffer(mDatagram.get(), kDatagramBufferSize), remote_endpoint_,
                                [this](const boost::system::error_code& error, std::size_t bytes) {
                                    handle_receive(error, bytes);
                                });
@@ -65,7 +64,7 @@ void UdpKivServer::handle_receive(const boost::system::error_code& error, std::s
         return;  // the socket is closing
     debugLog("==>  UdpKivServer::handle_receive\n");
     if (!error || error == asio::error::message_size)
-        take_datagram(bytes);
+        handleDatagram(mDatagram.get(), std::min(bytes, kReceiveSize), remote_endpoint_);
     start_receive();
     debugLog("<==  UdpKivServer::handle_receive\n");
 }

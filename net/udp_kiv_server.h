@@ -13,6 +13,7 @@
 
 #include "core/service_options.h"
 #include "net/source_guard.h"
+#include "net/datagram_buffer.h"
 
 namespace kiv {
 
@@ -54,7 +55,7 @@ public:
     void start_receive();
     void handle_receive(const boost::system::error_code& error, std::size_t bytes);
     // A datagram of `bytes` bytes at `data` from `sender`, taken as a receive
-    // takes it: into the buffer zeroed by start_receive, cut to 1501 bytes.
+    // takes it: into the zeroed buffer, cut to 1501 bytes.
     void handleDatagram(const char* data, std::size_t bytes,
                         const boost::asio::ip::udp::endpoint& sender);
     void parseKivMessage();
@@ -82,6 +83,7 @@ private:
 
     boost::asio::ip::udp::socket mSocket;
     SourceGuard mGuard;
+    DatagramBuffer mDatagram = makeDatagramBuffer();  // what the receive fills
     std::array<char, kReceiveSize> mRecvBuffer{};
     std::size_t mReceived = 0;  // bytes of the datagram in hand
 };

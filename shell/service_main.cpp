@@ -21,6 +21,9 @@ int main(int argc, char* argv[])
         return commandLine.status;
     }
 
+    // A reader of standard error that goes away (`| logger` ending) must not
+    // end the service: log writes to it then fail quietly.
+    std::signal(SIGPIPE, SIG_IGN);
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);

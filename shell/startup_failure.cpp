@@ -1,7 +1,5 @@
 #include "shell/startup_failure.h"
 
-#include <cstdio>
-
 #include <boost/asio/error.hpp>
 #include <boost/system/system_error.hpp>
 
@@ -25,9 +23,9 @@ std::string describeStartupFailure(const std::exception& error)
 
 void reportStartupFailure(const std::exception& error)
 {
-    const std::string text = describeStartupFailure(error);
-    debugLog("%s\n", text.c_str());
-    std::fprintf(stderr, "%s\n", text.c_str());
+    // The diagnostic log of the Linux programs is standard error: one write
+    // says it there once.
+    debugLog("%s\n", describeStartupFailure(error).c_str());
 }
 
 }  // namespace kiv

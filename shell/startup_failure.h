@@ -10,7 +10,8 @@ namespace kiv {
 // failed ("UDP port 45654 is already in use ...").
 std::string describeStartupFailure(const std::exception& error);
 
-// Writes that sentence to the diagnostic log and to standard error.
+// Writes that sentence once to the diagnostic log, which on Linux is
+// standard error.
 void reportStartupFailure(const std::exception& error);
 
 }  // namespace kiv

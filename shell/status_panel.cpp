@@ -126,12 +126,11 @@ void StatusPanel::refreshStatusPanel()
             for (BeaconTracker& beacon : slots)
                 beacon.mMissedTicksShown = beacon.mMissedTicks;
         });
-        for (int slot = 0; slot < kBeaconSlotCount; ++slot) {
-            const int health = srv->getPingHealth(slot);
-            srv->withBeacons([slot, health](BeaconSlots& slots) {
-                slots[slot].mPingTargetHealth = health;
-            });
-        }
+        // getPingHealth zeroes the stored health of a slot without a ping
+        // target under the lock itself; writing its answer back here, under
+        // a second lock, would undo an announcement taken in between.
+        for (int slot = 0; slot < kBeaconSlotCount; ++slot)
+            srv->getPingHealth(slot);
         // One consistent copy: the worker may update a slot between any two
         // of the steps above, never inside this copy.
         srv->withBeacons([&beacons](BeaconSlots& slots) {

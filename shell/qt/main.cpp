@@ -1,6 +1,5 @@
 // The program on Linux: starts the service host, runs the dialog, and
 // stops the host when the dialog ends.
-#include <cstdio>
 #include <cstdlib>
 #include <exception>
 
@@ -31,9 +30,10 @@ void reportWindowFailure(QtMsgType type, const QMessageLogContext& context, cons
         gQtDefaultHandler(type, context, message);
         return;
     }
+    // The log is standard error here: each line is said once.
     const QByteArray text = message.toLocal8Bit();
     debugLog("VarnWin32 cannot open its window: %s\n", text.constData());
-    std::fprintf(stderr, "VarnWin32 cannot open its window: %s\n", text.constData());
+    debugLog("Headless stations run the windowless varnwin32-service instead.\n");
     std::_Exit(2);
 }
 
@@ -46,9 +46,10 @@ void onStopSignal(int)
 }
 
 // SIGINT and SIGTERM close the dialog like its close box, so the service
-// stops cleanly when the session ends or an operator stops the program. The
-// handlers go in before the service starts; a signal that arrives before the
-// dialog runs waits in the pipe.
+// stops cleanly when the session ends or an operator stops the program; they
+// close the message box of a refused start the same way. The handlers go in
+// before the service starts; a signal that arrives before the dialog runs
+// waits in the pipe.
 void catchStopSignals()
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM, 0, gSignalPipe) != 0)
@@ -85,6 +86,9 @@ int main(int argc, char* argv[])
         return commandLine.status;
     }
 
+    // A reader of standard error that goes away must not end the program:
+    // log writes to it then fail quietly.
+    std::signal(SIGPIPE, SIG_IGN);
     gQtDefaultHandler = qInstallMessageHandler(reportWindowFailure);
     QApplication application(argc, argv);
     qInstallMessageHandler(gQtDefaultHandler);
@@ -95,8 +99,10 @@ int main(int argc, char* argv[])
         gServiceHost = new kiv::KivSrv;
     } catch (const std::exception& error) {
         kiv::reportStartupFailure(error);
-        QMessageBox::critical(nullptr, QStringLiteral("Varn Win32"),
-                              QString::fromLocal8Bit(kiv::describeStartupFailure(error).c_str()));
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Varn Win32"),
+                        QString::fromLocal8Bit(kiv::describeStartupFailure(error).c_str()));
+        closeOnStopSignals(box);
+        box.exec();
         return 1;
     }
 

@@ -23,6 +23,19 @@ namespace kiv::qt {
 
 namespace {
 
+// An event list entry ordered as the Windows list box orders its sorted
+// entries: without regard to case, so both builds list events alike.
+class EventEntry : public QListWidgetItem
+{
+public:
+    explicit EventEntry(const QString& text) : QListWidgetItem(text) {}
+
+    bool operator<(const QListWidgetItem& other) const override
+    {
+        return text().compare(other.text(), Qt::CaseInsensitive) < 0;
+    }
+};
+
 // A sunken square whose background shows its slot's state.
 class IndicatorFrame : public QFrame
 {
@@ -233,7 +246,8 @@ void VarnDialog::setControlText(int controlId, const std::string& text)
 void VarnDialog::addListEntry(int controlId, const std::string& text)
 {
     if (controlId == IDC_EVENT_LIST && mEventList != nullptr)
-        mEventList->addItem(QString::fromLatin1(text.data(), static_cast<int>(text.size())));
+        mEventList->addItem(
+            new EventEntry(QString::fromLatin1(text.data(), static_cast<int>(text.size()))));
 }
 
 void VarnDialog::removeListEntry(int controlId, const std::string& text)

@@ -1,6 +1,8 @@
 #include "core/kiv_server.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <limits>
 
 #include <gtest/gtest.h>
 
@@ -126,6 +128,29 @@ TEST_F(ServerTest, BeaconsAgeAndGoSilentOnTheThirdTick)
         EXPECT_EQ(0, b[0].mPingTargetHealth);
         EXPECT_EQ(3, b[2].mMissedTicks);  // free slots count too
     });
+}
+
+TEST_F(ServerTest, CountersStopAtTheirLimits)
+{
+    constexpr std::int32_t kLargest = std::numeric_limits<std::int32_t>::max();
+    server->withBeacons([](kiv::BeaconSlots& b) {
+        b[0].mIpAddress = 0x0A000009;  // 10.0.0.9
+        b[0].mMessageCount = kLargest;
+        b[1].mMissedTicks = kLargest;
+    });
+    const std::string announcement = "<beacon><name>pump 3</name></beacon>";
+    server->multicast().handleDatagram(
+        announcement.data(), announcement.size(),
+        boost::asio::ip::udp::endpoint(boost::asio::ip::make_address("10.0.0.9"), 34543));
+    probe.setTickCount(kiv::kReportTicks - 1);
+    server->onPeriodic();
+    server->onPeriodic();
+    server->withBeacons([&](kiv::BeaconSlots& b) {
+        EXPECT_EQ(kLargest, b[0].mMessageCount) << "the message count saturates";
+        EXPECT_EQ(kLargest, b[1].mMissedTicks) << "the missed ticks saturate";
+    });
+    EXPECT_EQ(1, probe.tickCount()) << "the tick count goes round the report period";
+    EXPECT_EQ(0, probe.alarmHoldoff()) << "the hold-off stops at zero";
 }
 
 TEST_F(ServerTest, PingHealthNeedsAPingTarget)

@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The programs as an operator starts them: each runs until SIGTERM and then
-# exits 0; a second instance cannot have the command port and says so; the
-# dialog program without a display says why and exits non-zero; a wrong
+# exits 0; a second instance cannot have the command port and says so once
+# (the dialog program's message box closes on SIGTERM, status 1); the dialog
+# program without a display says why once, names the windowless program, and
+# exits non-zero; a closed standard error ends neither program; a wrong
 # command line ends either program with one line and status 2 before it
 # opens anything, and --help lists the options.
 #   program_test.sh SERVICE_PROGRAM DIALOG_PROGRAM
@@ -12,6 +14,38 @@ log=$(mktemp -d)
 trap 'rm -rf "$log"' EXIT
 
 fail() { echo "FAIL: $*"; exit 1; }
+
+# once TEXT FILE: the text is on exactly one line of the file.
+once() { [ "$(grep -cF "$1" "$2")" -eq 1 ]; }
+
+# ends PID SECONDS: waits for the process to end; its status, or 124 (and
+# the process killed) when it is still running.
+ends() {
+  for _ in $(seq 1 $(($2 * 10))); do
+    kill -0 "$1" 2>/dev/null || { wait "$1"; return $?; }
+    sleep 0.1
+  done
+  kill -KILL "$1" 2>/dev/null
+  wait "$1"
+  return 124
+}
+
+# A status request from this host; true when it is answered within 10 s.
+answered() {
+  python3 - <<'PY'
+import socket
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.settimeout(0.2)
+for _ in range(50):
+    s.sendto(b"STATUS_REQUEST ", ("127.0.0.1", 45654))
+    try:
+        if s.recv(2048).startswith(b"<status>"):
+            raise SystemExit(0)
+    except socket.timeout:
+        pass
+raise SystemExit(1)
+PY
+}
 
 # start NAME PROGRAM [ARGS...]: runs it in the background until its service is up.
 start() {
@@ -63,9 +97,27 @@ for program in "$service" "$dialog"; do
 done
 "$service" >"$log/second.out" 2>"$log/second.err"
 second=$?
-if [ $second -eq 0 ] || ! grep -q 'UDP port 45654 is already in use' "$log/second.err"; then
+if [ $second -eq 0 ] || ! once 'UDP port 45654 is already in use' "$log/second.err"; then
   kill $pid
-  fail "second instance exited $second with: $(tail -n 2 "$log/second.err")"
+  fail "second instance exited $second with: $(cat "$log/second.err")"
+fi
+
+# The dialog program's refusal: the reason once, a message box, and SIGTERM
+# closes the box (the box has been up a while, as when nobody is there).
+QT_QPA_PLATFORM=offscreen "$dialog" >"$log/box.out" 2>"$log/box.err" &
+box=$!
+for _ in $(seq 1 1000); do
+  grep -q 'UDP port 45654 is already in use' "$log/box.err" && break
+  kill -0 $box 2>/dev/null || break
+  sleep 0.01
+done
+sleep 2
+kill -TERM $box
+ends $box 3
+status=$?
+if [ $status -ne 1 ] || ! once 'UDP port 45654 is already in use' "$log/box.err"; then
+  kill $pid
+  fail "second dialog program after SIGTERM: status $status (124: still running), with: $(cat "$log/box.err")"
 fi
 stop service
 
@@ -75,7 +127,9 @@ stop dialog
 env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb "$dialog" >"$log/nodisplay.out" 2>"$log/nodisplay.err"
 status=$?
 [ $status -ne 0 ] || fail "the dialog program without a display exited 0"
-grep -q 'VarnWin32 cannot open its window' "$log/nodisplay.err" || fail "no reason given without a display"
+once 'VarnWin32 cannot open its window' "$log/nodisplay.err" ||
+  fail "the reason without a display is not given once: $(cat "$log/nodisplay.err")"
+grep -q 'varnwin32-service' "$log/nodisplay.err" || fail "no hint at the windowless program"
 ! grep -q 'All Started' "$log/nodisplay.err" || fail "the service started although the window cannot open"
 
 # Without a display, too, the command line is read first.
@@ -83,4 +137,23 @@ expected="--status-rate: '-1' is not a whole number from 0 to 100000" \
   env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb bash -c "$(declare -f refused fail); log=$log; refused $dialog --status-rate -1" ||
   exit 1
 
-echo "start, stop on SIGTERM, refusal of a second instance, no display, wrong command lines: ok"
+# Standard error read by a reader that goes away after the first line: the
+# program goes on answering and still stops cleanly.
+closed_stderr() {
+  local fifo="$log/$1.fifo"
+  mkfifo "$fifo"
+  head -n 1 <"$fifo" >/dev/null &
+  local reader=$!
+  "$2" >"$log/$1.out" 2>"$fifo" &
+  pid=$!
+  wait $reader
+  answered || { kill -KILL $pid 2>/dev/null; wait $pid; fail "$1 with a closed standard error: no answer (status $?)"; }
+  kill -TERM $pid
+  ends $pid 10
+  status=$?
+  [ $status -eq 0 ] || fail "$1 with a closed standard error exited $status after SIGTERM"
+}
+closed_stderr service-closed "$service"
+QT_QPA_PLATFORM=offscreen closed_stderr dialog-closed "$dialog"
+
+echo "start, stop on SIGTERM, refusal of a second instance, no display, closed standard error, wrong command lines: ok"

@@ -2,7 +2,9 @@
 // running, so the slots change only when a test changes them.
 #include "shell/status_panel.h"
 
+#include <atomic>
 #include <map>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -68,6 +70,24 @@ protected:
     int beaconState(int slot)
     {
         return server->withBeacons([slot](BeaconSlots& s) { return s[slot].mBeaconState; });
+    }
+    int pingState(int slot)
+    {
+        return server->withBeacons([slot](BeaconSlots& s) { return s[slot].mPingState; });
+    }
+    // A datagram from `sender` as the beacon channel's receive hands it on.
+    void receive(const std::string& sender, const std::string& text)
+    {
+        const boost::asio::ip::udp::endpoint from(boost::asio::ip::make_address(sender),
+                                                  kiv::kWatchdogPort);
+        server->multicast().handleDatagram(text.data(), text.size(), from);
+    }
+    static std::string announcement(const std::string& name, const std::string& location,
+                                    const std::string& pingTarget, int health)
+    {
+        return "<beacon><name>" + name + "</name><location>" + location +
+               "</location><pingTarget>" + pingTarget + "</pingTarget><pingTargetHealth>" +
+               std::to_string(health) + "</pingTargetHealth></beacon>";
     }
 };
 
@@ -135,6 +155,103 @@ TEST_F(StatusPanelTest, PingIndicatorAndText)
     panel.refreshStatusPanel();
     EXPECT_EQ(2, pingState(2));
     EXPECT_EQ(2, std::count(view.repaints.begin(), view.repaints.end(), IDC_PING_INDICATOR2));
+}
+
+TEST_F(StatusPanelTest, BeaconHeardAgainAfterMissedTicksTurnsGreenWithItsCountRaised)
+{
+    const std::string heard = announcement("pump 3", "hall 2", "10.9.9.9", 2);
+    for (int i = 0; i < 3; ++i)
+        receive("10.0.0.9", heard);  // binds the slot, then counts two
+    server->onPeriodic();
+    server->onPeriodic();
+    panel.refreshStatusPanel();
+    ASSERT_EQ(1, beaconState(0)) << "yellow after two missed ticks";
+    receive("10.0.0.9", heard);
+    panel.refreshStatusPanel();
+    EXPECT_EQ(0, beaconState(0)) << "green again once heard";
+    EXPECT_EQ("10.0.0.9 : pump 3 : hall 2 : 3", view.texts[IDC_BEACON_TEXT0]);
+
+    for (int i = 0; i < 3; ++i)
+        server->onPeriodic();
+    panel.refreshStatusPanel();
+    ASSERT_EQ(2, beaconState(0)) << "red after three missed ticks";
+    EXPECT_EQ("10.0.0.9 : pump 3 : hall 2 : 0", view.texts[IDC_BEACON_TEXT0]);
+    receive("10.0.0.9", heard);
+    panel.refreshStatusPanel();
+    EXPECT_EQ(0, beaconState(0));
+    EXPECT_EQ("10.0.0.9 : pump 3 : hall 2 : 1", view.texts[IDC_BEACON_TEXT0]);
+}
+
+TEST_F(StatusPanelTest, SevenCharacterPingTargetKeepsItsHealth)
+{
+    receive("10.0.0.9", announcement("pump 3", "hall 2", "1.2.3.4", 2));
+    receive("10.0.0.9", announcement("pump 3", "hall 2", "1.2.3.4", 2));
+    server->onPeriodic();
+    panel.refreshStatusPanel();
+    EXPECT_EQ("1.2.3.4  :  2", view.texts[IDC_PING_TEXT0]);
+    EXPECT_EQ(0, pingState(0)) << "green";
+}
+
+TEST_F(StatusPanelTest, SlotBoundByAConfigurationTakesTheNameOfTheNextAnnouncement)
+{
+    LogCapture log;
+    receive("10.0.0.9", "<beaconCfgAlarm><srvIpPort>5000</srvIpPort></beaconCfgAlarm>");
+    receive("10.0.0.10", announcement("pump 4", "hall 3", "10.9.9.9", 2));
+    receive("10.0.0.9", announcement("", "", "10.9.9.9", 2));  // carries neither
+    receive("10.0.0.9", announcement("pump 3", "hall 2", "10.9.9.9", 2));
+    receive("10.0.0.9", announcement("pump 9", "hall 9", "10.9.9.9", 2));
+    receive("10.0.0.10", announcement("pump 5", "hall 5", "10.9.9.9", 2));
+    panel.refreshStatusPanel();
+    EXPECT_EQ("10.0.0.9 : pump 3 : hall 2 : 3", view.texts[IDC_BEACON_TEXT0]);
+    EXPECT_EQ("10.0.0.10 : pump 4 : hall 3 : 1", view.texts[IDC_BEACON_TEXT1])
+        << "a slot with a name keeps it";
+}
+
+TEST_F(StatusPanelTest, RefreshNeverPairsAPingTargetWithAnotherTargetsHealth)
+{
+    LogCapture log;  // every refresh logs its health look-ups
+    const std::string first = announcement("pump 3", "hall 2", "10.0.0.1", 2);
+    const std::string second = announcement("pump 3", "hall 2", "10.0.0.222", 0);
+    receive("10.0.0.9", first);  // binds the slot
+    receive("10.0.0.9", first);  // sets its ping target
+    auto pairOf = [this] {
+        return server->withBeacons([](BeaconSlots& s) {
+            return s[0].mPingTarget + "  :  " + std::to_string(s[0].mPingTargetHealth);
+        });
+    };
+    auto consistent = [](const std::string& pair) {
+        return pair == "10.0.0.1  :  2" || pair == "10.0.0.222  :  0";
+    };
+    // The beacon side looks at the slot before each announcement: a pair
+    // the refresh mixed up stays there until then.
+    std::atomic<bool> stop{false};
+    std::atomic<bool> started{false};
+    std::atomic<bool> mixed{false};
+    std::string mixedInSlot;
+    std::thread beacon([&] {
+        started = true;
+        for (long i = 0; !stop && i < 10000000 && mixedInSlot.empty(); ++i) {
+            const std::string pair = pairOf();
+            if (!consistent(pair)) {
+                mixedInSlot = pair;
+                mixed = true;
+            }
+            receive("10.0.0.9", i % 2 == 0 ? second : first);
+        }
+    });
+    while (!started)
+        std::this_thread::yield();
+    std::string mixedShown;
+    int rounds = 0;
+    for (; rounds < 20000 && mixedShown.empty() && !mixed; ++rounds) {
+        panel.refreshStatusPanel();
+        if (!consistent(view.texts[IDC_PING_TEXT0]))
+            mixedShown = view.texts[IDC_PING_TEXT0];
+    }
+    stop = true;
+    beacon.join();
+    EXPECT_EQ("", mixedInSlot) << "after " << rounds << " refreshes";
+    EXPECT_EQ("", mixedShown) << "after " << rounds << " refreshes";
 }
 
 TEST_F(StatusPanelTest, SlotTextsAndStaticInformation)

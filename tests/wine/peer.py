@@ -16,9 +16,15 @@ network namespace and sends only to the beacon group or a local address.
       Plays a watchdog server on ADDRESS:PORT: appends "SOURCE:PORT" and the
       datagram as a bytes literal to RECEIVED, a line each, until STOP exists
       or SECONDS have passed.
+  peer.py flood SOURCE COUNT SECONDS MIN_BYTES MAX_BYTES DESTINATION:PORT...
+      Sends COUNT datagrams from SOURCE, or as many as SECONDS allow, to the
+      destinations in turn (group destinations leave through SOURCE's
+      interface), each of MIN_BYTES to MAX_BYTES random bytes, and prints how
+      many went out.
 Exit status 0, or 1 when no reply came.
 """
 import os
+import random
 import select
 import socket
 import sys
@@ -91,6 +97,28 @@ def server(address, port, seconds, received, stop):
     return 0
 
 
+def flood(source, count, seconds, min_bytes, max_bytes, destinations):
+    targets = []
+    for destination in destinations:
+        host, port = destination.rsplit(":", 1)
+        targets.append((host, int(port)))
+    payload = os.urandom(max_bytes)
+    sent = 0
+    with socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as sock:
+        sock.bind((source, 0))
+        sock.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton(source))
+        deadline = time.monotonic() + seconds
+        while sent < count and time.monotonic() < deadline:
+            size = random.randint(min_bytes, max_bytes)
+            try:
+                sock.sendto(payload[:size], targets[sent % len(targets)])
+            except OSError:
+                pass  # a full send queue drops this one
+            sent += 1
+    sys.stdout.write("sent %d datagrams\n" % sent)
+    return 0
+
+
 def main(argv):
     if len(argv) == 5 and argv[1] == "status":
         return status(argv[2], argv[3], float(argv[4]))
@@ -100,6 +128,8 @@ def main(argv):
         return send(argv[2], argv[3])
     if len(argv) == 7 and argv[1] == "server":
         return server(argv[2], int(argv[3]), float(argv[4]), argv[5], argv[6])
+    if len(argv) >= 8 and argv[1] == "flood":
+        return flood(argv[2], int(argv[3]), float(argv[4]), int(argv[5]), int(argv[6]), argv[7:])
     sys.stderr.write(__doc__)
     return 2
 

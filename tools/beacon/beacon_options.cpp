@@ -195,7 +195,7 @@ to commission a VarnWin32 workstation, and listens to the group as a beacon does
 Usage:
   varn-beacon announce [--from ADDR]... [--name TEXT] [--location TEXT] [--ping-target ADDR]
                        [--health N] [--rate PER_S] [--count N | --duration S | --forever]
-  varn-beacon configure --server ADDR [--server ADDR]... --server-port PORT
+  varn-beacon configure [--from ADDR] --server ADDR [--server ADDR]... --server-port PORT
                        [--cpu-percent P] [--alarm-seconds S] [--copies N]
   varn-beacon ping-target ADDR [--copies N]
   varn-beacon listen [--interface ADDR] [--count N] [--duration S | --forever]
@@ -208,6 +208,10 @@ Commands:
                CPU alarm settings. The workstation pairs each of its addresses with
                every server on the same /24 network and reports to each pair's server
                within a second.
+               Like an announcement, a configuration from a new sender takes one of
+               the three slots until the program restarts: send it --from the address
+               of a plant beacon, or restart the program after a trial, so that no
+               real beacon is left without a slot.
   ping-target  send the command the workstation sends when the operator sets the ping
                target: <setPingTarget>ADDR</setPingTarget>.
   listen       print what arrives on the beacon group, as the workstation reads it:
@@ -215,7 +219,8 @@ Commands:
 
 Sending (announce, configure, ping-target):
   --from ADDR         local address to send from; announce takes it several times, one
-                      beacon per address (default: one beacon, address of the system's choice)
+                      beacon per address (default: one beacon, address of the system's choice);
+                      announce and configure take a workstation slot for that address
   --interface ADDR    send out of the interface with this local address
                       (default: the system's route for 224.2.2.224)
   --ttl N             multicast time-to-live, 1 to 255 (default 1: this network only)
@@ -250,7 +255,7 @@ failed, or listen --count heard fewer datagrams; 2 the command line is wrong.
 Examples:
   varn-beacon announce --from 10.1.2.11 --name "pump 3" --location "hall 2" --ping-target 10.1.2.1
   varn-beacon announce --from 10.1.2.11 --from 10.1.2.12 --from 10.1.2.13 --rate 2 --duration 30
-  varn-beacon configure --server 10.1.2.1 --server 192.168.7.1 --server-port 5000 --cpu-percent 90 --alarm-seconds 10
+  varn-beacon configure --from 10.1.2.11 --server 10.1.2.1 --server 192.168.7.1 --server-port 5000 --cpu-percent 90 --alarm-seconds 10
   varn-beacon ping-target 10.1.2.3
   varn-beacon listen --interface 10.1.2.11 --duration 120
 )";

@@ -3,6 +3,8 @@
 #include "shell/qt/varn_dialog.h"
 
 #include <chrono>
+#include <string>
+#include <vector>
 
 #include <QApplication>
 #include <QLabel>
@@ -12,6 +14,7 @@
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
 
+#include "core/event_text.h"
 #include "core/kiv_server.h"
 #include "core/kiv_srv.h"
 #include "shell/dialog_template.h"
@@ -131,6 +134,26 @@ TEST_F(DialogTest, EventListIsSortedAndHidden)
     EXPECT_FALSE(list->isVisible());
     EXPECT_EQ(" AFTER new kiv::KivServer()", list->item(0)->text());
     EXPECT_EQ(" BEFORE new kiv::KivServer()", list->item(1)->text());
+}
+
+TEST_F(DialogTest, EventListSortsWithoutRegardToCaseAsOnWindows)
+{
+    auto* list = qobject_cast<QListWidget*>(dialog->control(IDC_EVENT_LIST));
+    ASSERT_NE(nullptr, list);
+    // Cloud events as the listener leaves them for the next refresh.
+    gEventText.append("\rzz b cloud\r\rzz C cloud\r\rzz a cloud\r\rZZ D cloud\r");
+    std::vector<std::string> order;
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            order.clear();
+            for (int i = 0; i < list->count(); ++i)
+                if (list->item(i)->text().startsWith(QStringLiteral("zz"), Qt::CaseInsensitive))
+                    order.push_back(list->item(i)->text().toStdString());
+            return order.size() == 4;
+        },
+        3000));
+    EXPECT_EQ((std::vector<std::string>{"zz a cloud", "zz b cloud", "zz C cloud", "ZZ D cloud"}),
+              order);
 }
 
 TEST_F(DialogTest, ExitStopsTheServiceThenCloses)
