@@ -39,9 +39,13 @@ UdpBoundSocket::~UdpBoundSocket()
 void UdpBoundSocket::start_receive()
 {
     debugLog("<> UdpBoundSocket::start_receive\n");
+    // The socket goes when its address goes, while the service runs: a
+    // completion already queued then finds no object and does nothing.
+    std::weak_ptr<void> alive = mAlive;
     mSocket.async_receive_from(asio::buffer(mDatagram.get(), kDatagramBufferSize), mSenderEndpoint,
-                               [this](const boost::system::error_code& error, std::size_t bytes) {
-                                   handle_receive(error, bytes);
+                               [this, alive](const boost::system::error_code& error, std::size_t bytes) {
+                                   if (!alive.expired())
+                                       handle_receive(error, bytes);
                                });
 }
 

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstddef>
+#include <memory>
 #include <string>
 
 #include <boost/asio/io_context.hpp>
@@ -41,6 +42,9 @@ private:
     DatagramBuffer mDatagram = makeDatagramBuffer();  // what the receive fills
     std::array<char, kReceiveSize> mRecvBuffer{};
     boost::asio::ip::udp::endpoint mLocalEndpoint;
+    // Expires with the object; the pending receive's handler holds a weak
+    // reference to it.
+    std::shared_ptr<void> mAlive = std::make_shared<int>(0);
 };
 
 }  // namespace kiv
