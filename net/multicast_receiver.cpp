@@ -23,6 +23,9 @@ MulticastReceiver::MulticastReceiver(asio::io_context& ioService, std::string gr
     try {
         debugLog("MulticastReceiver::MulticastReceiver\n");
         kiv::openGroupListener(mSocket, kPort);
+        // Reads in a drain return at once when nothing is waiting; sends
+        // still wait for room (send).
+        mSocket.non_blocking(true);
         start_receive();
     } catch (...) {
         kiv::reportException("MulticastReceiver::MulticastReceiver");
@@ -43,14 +46,24 @@ void MulticastReceiver::start_receive()
                                });
 }
 
-void MulticastReceiver::handle_receive_from(const boost::system::error_code& error, std::size_t bytes)
+void MulticastReceiver::handle_receive_from(const boost::system::error_code& completed, std::size_t bytes)
 {
     // Shut-down ends reception; any other error (an ICMP refusal of an
     // earlier unicast send shows up here) must not silence the channel.
-    if (error == asio::error::operation_aborted)
+    if (completed == asio::error::operation_aborted)
         return;
-    if (!error)
-        handleDatagram(mRecvBuffer.data(), bytes, mSenderEndpoint);
+    boost::system::error_code error = completed;
+    // What is already waiting is read now, up to the limit, without a
+    // return to the loop for each announcement.
+    for (int taken = 1;; ++taken) {
+        if (!error)
+            handleDatagram(mRecvBuffer.data(), bytes, mSenderEndpoint);
+        if (taken >= kDrainLimit)
+            break;
+        bytes = mSocket.receive_from(asio::buffer(mRecvBuffer), mSenderEndpoint, 0, error);
+        if (error == asio::error::would_block || error == asio::error::try_again)
+            break;
+    }
     start_receive();
 }
 
@@ -112,7 +125,7 @@ void MulticastReceiver::sendData(std::string text)
         debugLog("SEND TX DATA=[%s]\n", data->c_str());
         const udp::endpoint destination(asio::ip::make_address(kiv::kBeaconGroup), kPort);
         for (int i = 0; i < kGroupSendCount; ++i)
-            mSocket.send_to(asio::buffer(*data), destination);
+            send(*data, destination);
         debugLog("<==  MulticastReceiver::sendData\n");
     } catch (...) {
         kiv::reportException("MulticastReceiver::sendData");
@@ -133,9 +146,23 @@ void MulticastReceiver::sendData(std::string text, std::string remAddr, int port
         debugLog("SEND TX DATA=[%s]\n", data->c_str());
         const udp::endpoint destination(asio::ip::make_address(remAddr),
                                         static_cast<unsigned short>(port));
-        mSocket.send_to(asio::buffer(*data), destination);
+        send(*data, destination);
         debugLog("<==  MulticastReceiver::sendData\n");
     } catch (...) {
         kiv::reportException("MulticastReceiver::sendData");
     }
+}
+
+void MulticastReceiver::send(const std::string& data, const udp::endpoint& destination)
+{
+    boost::system::error_code error;
+    for (;;) {
+        mSocket.send_to(asio::buffer(data), destination, 0, error);
+        if (error != asio::error::would_block && error != asio::error::try_again)
+            break;
+        // No room just now: wait for it, as a blocking send does.
+        mSocket.wait(udp::socket::wait_write);
+    }
+    if (error)
+        throw boost::system::system_error(error, "send_to");
 }

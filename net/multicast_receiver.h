@@ -40,6 +40,9 @@ public:
     static constexpr std::size_t kRecvBufferSize = 1024;
     static constexpr std::size_t kParseThreshold = 10;
     static constexpr int kGroupSendCount = 3;
+    // Announcements taken in one wake-up of the worker at most (see
+    // UdpKivServer::kDrainLimit).
+    static constexpr int kDrainLimit = 32;
 
     // The group's memberships, brought up to date with the local addresses
     // by the service's view of the local network.
@@ -47,6 +50,7 @@ public:
 
 private:
     void start_receive();
+    void send(const std::string& data, const boost::asio::ip::udp::endpoint& destination);
 
     boost::asio::ip::udp::socket mSocket;
     boost::asio::ip::udp::endpoint mSenderEndpoint;

@@ -1,7 +1,9 @@
 #include "net/udp_kiv_server.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
+#include <string_view>
 
 #include "core/debug_log.h"
 #include "core/event_text.h"
@@ -35,6 +37,9 @@ UdpKivServer::UdpKivServer(asio::io_context& ioService, const ServiceOptions& op
     debugLog("==>  UdpKivServer::UdpKivServer\n");
     try {
         ignoreConnectionResets(mSocket);
+        // Reads in a drain return at once when nothing is waiting; replies
+        // still wait for room as before (sendReply).
+        mSocket.non_blocking(true);
         const std::string address = getIpAddrString(getIpAddrInt("")) + ":" + std::to_string(kPort);
         debugLog("UdpKivServer::UdpKivServer  UDP SERVER ADDRESS=[%s]\n", address.c_str());
         start_receive();
@@ -59,15 +64,42 @@ void UdpKivServer::start_receive()
                                });
 }
 
-void UdpKivServer::handle_receive(const boost::system::error_code& error, std::size_t bytes)
+void UdpKivServer::handle_receive(const boost::system::error_code& completed, std::size_t bytes)
 {
-    if (error == asio::error::operation_aborted)
+    if (completed == asio::error::operation_aborted)
         return;  // the socket is closing
-    debugLog("==>  UdpKivServer::handle_receive\n");
-    if (!error || error == asio::error::message_size)
-        take_datagram(bytes);
+    // Each datagram taken here is handled and logged exactly as if it had
+    // come through a receive of its own.
+    boost::system::error_code error = completed;
+    for (int taken = 1;; ++taken) {
+        debugLog("==>  UdpKivServer::handle_receive\n");
+        if (!error || error == asio::error::message_size)
+            take_datagram(bytes);
+        const bool more = receive_next(taken, error, bytes);
+        debugLog("<==  UdpKivServer::handle_receive\n");
+        if (!more)
+            return;
+    }
+}
+
+bool UdpKivServer::receive_next(int taken, boost::system::error_code& error, std::size_t& bytes)
+{
+    if (taken < kDrainLimit) {
+        debugLog("<> UdpKivServer::start_receive\n");
+        std::memset(mRecvBuffer.data(), 0, kZeroedSize);
+        bytes = mSocket.receive_from(asio::buffer(mRecvBuffer.data(), kReceiveSize), remote_endpoint_, 0,
+                                     error);
+        if (error != asio::error::would_block && error != asio::error::try_again)
+            return true;
+        // Nothing waiting: the buffer is zeroed already, the loop takes over.
+        mSocket.async_receive_from(asio::buffer(mRecvBuffer.data(), kReceiveSize), remote_endpoint_,
+                                   [this](const boost::system::error_code& e, std::size_t n) {
+                                       handle_receive(e, n);
+                                   });
+        return false;
+    }
     start_receive();
-    debugLog("<==  UdpKivServer::handle_receive\n");
+    return false;
 }
 
 void UdpKivServer::handleDatagram(const char* data, std::size_t bytes, const udp::endpoint& sender)
@@ -81,12 +113,14 @@ void UdpKivServer::handleDatagram(const char* data, std::size_t bytes, const udp
 void UdpKivServer::take_datagram(std::size_t bytes)
 {
     mReceived = std::min(bytes, kReceiveSize);
-    // The text ends at the first zero byte or at the last byte received,
-    // never beyond.
-    const std::string text(mRecvBuffer.data(), strnlen(mRecvBuffer.data(), mReceived));
-    debugLog("RX DATA FROM=[%s]\n", endpointToString(remote_endpoint_).c_str());
-    debugLog("SIP RX DATA  bytes_transferred=[%i] data=[%s]\n", static_cast<int>(bytes),
-             text.c_str());
+    if (debugLogWanted()) {
+        // The text ends at the first zero byte or at the last byte
+        // received, never beyond.
+        const std::string text(mRecvBuffer.data(), strnlen(mRecvBuffer.data(), mReceived));
+        debugLog("RX DATA FROM=[%s]\n", endpointToString(remote_endpoint_).c_str());
+        debugLog("SIP RX DATA  bytes_transferred=[%i] data=[%s]\n", static_cast<int>(bytes),
+                 text.c_str());
+    }
     if (bytes > kParseThreshold)
         parseKivMessage();
 }
@@ -94,23 +128,24 @@ void UdpKivServer::take_datagram(std::size_t bytes)
 void UdpKivServer::parseKivMessage()
 {
     debugLog("UdpKivServer::parseKivMessage\n");
-    const std::string text(mRecvBuffer.data(), strnlen(mRecvBuffer.data(), mReceived));
+    const std::string_view text(mRecvBuffer.data(), strnlen(mRecvBuffer.data(), mReceived));
     if (text.empty())
         return;
-    debugLog("RX DATA FROM=[%s]\n", endpointToString(remote_endpoint_).c_str());
-    if (text.find("BEACON_CFG_ALARM ") != std::string::npos) {
+    if (debugLogWanted())
+        debugLog("RX DATA FROM=[%s]\n", endpointToString(remote_endpoint_).c_str());
+    if (text.find("BEACON_CFG_ALARM ") != std::string_view::npos) {
         if (!mGuard.configAllowed(remote_endpoint_))
             return;
         debugLog("BEACON_CFG_ALARM ");
-        handle_BEACON_CFG_ALARM(decodeKivMessage(text));
+        handle_BEACON_CFG_ALARM(decodeKivMessage(std::string(text)));
         return;
     }
-    if (text.find("STATUS_REQUEST ") != std::string::npos) {
+    if (text.find("STATUS_REQUEST ") != std::string_view::npos) {
         // Not an allowed source, or over the reply bound: no answer.
         if (!mGuard.statusAllowed(remote_endpoint_))
             return;
         debugLog("STATUS_REQUEST");
-        handle_STATUS_REQUEST(decodeKivMessage(text));
+        handle_STATUS_REQUEST(decodeKivMessage(std::string(text)));
     }
 }
 
@@ -132,29 +167,48 @@ void UdpKivServer::handle_STATUS_REQUEST(std::shared_ptr<UdpKivMessage> message)
 {
     try {
         debugLog("UdpKivServer::handle_STATUS_REQUEST");
-        auto reply = std::make_shared<std::string>();
-        *reply += "<status>";
-        *reply += "<ipAddr>";
-        *reply += hostAddressText();
-        *reply += "</ipAddr>\n";
-        *reply += "<ipPort>";
-        *reply += "45654";
-        *reply += "</ipPort>\n";
-        *reply += "<cpuPercent>";
-        *reply += std::to_string(CpuUsage::getCpuUsage());
-        *reply += "</cpuPercent>\n";
-        *reply += "<os>";
+        // Built in place in storage kept from the last reply: no allocation
+        // and, but for the address once a second, no system call.
         if (mOsDescription.empty())
             mOsDescription = buildOsDescription();
-        *reply += mOsDescription;
-        *reply += "</os>\n";
-        *reply += "</status>";
-        debugLog("remote_endpoint_=[%s]\n", endpointToString(message->mSenderEndpoint).c_str());
-        mSocket.send_to(asio::buffer(*reply), message->mSenderEndpoint);
+        char cpu[16];
+        const auto cpuEnd = std::to_chars(cpu, cpu + sizeof cpu, CpuUsage::getCpuUsage()).ptr;
+        mReply.clear();
+        mReply += "<status>";
+        mReply += "<ipAddr>";
+        mReply += hostAddressText();
+        mReply += "</ipAddr>\n";
+        mReply += "<ipPort>";
+        mReply += "45654";
+        mReply += "</ipPort>\n";
+        mReply += "<cpuPercent>";
+        mReply.append(cpu, cpuEnd);
+        mReply += "</cpuPercent>\n";
+        mReply += "<os>";
+        mReply += mOsDescription;
+        mReply += "</os>\n";
+        mReply += "</status>";
+        if (debugLogWanted())
+            debugLog("remote_endpoint_=[%s]\n", endpointToString(message->mSenderEndpoint).c_str());
+        sendReply(message->mSenderEndpoint);
     } catch (...) {
         // No route back to one requester must not stop the answers to others.
         reportException("UdpKivServer::handle_STATUS_REQUEST");
     }
+}
+
+void UdpKivServer::sendReply(const udp::endpoint& to)
+{
+    boost::system::error_code error;
+    for (;;) {
+        mSocket.send_to(asio::buffer(mReply), to, 0, error);
+        if (error != asio::error::would_block && error != asio::error::try_again)
+            break;
+        // No room just now: wait for it, as the blocking send did.
+        mSocket.wait(udp::socket::wait_write);
+    }
+    if (error)
+        throw boost::system::system_error(error, "send_to");
 }
 
 const std::string& UdpKivServer::hostAddressText()
