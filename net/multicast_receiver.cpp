@@ -61,10 +61,33 @@ void MulticastReceiver::handle_receive_from(const boost::system::error_code& com
         if (taken >= kDrainLimit)
             break;
         bytes = mSocket.receive_from(asio::buffer(mRecvBuffer), mSenderEndpoint, 0, error);
-        if (error == asio::error::would_block || error == asio::error::try_again)
-            break;
+        if (error == asio::error::would_block || error == asio::error::try_again) {
+            // Found empty: the next datagram is waited for, not read for.
+            if (kiv::waitsForReadable())
+                wait_readable();
+            else
+                start_receive();
+            return;
+        }
     }
     start_receive();
+}
+
+void MulticastReceiver::wait_readable()
+{
+    mSocket.async_wait(udp::socket::wait_read, [this](const boost::system::error_code& error) {
+        if (error == asio::error::operation_aborted)
+            return;
+        boost::system::error_code received = error;
+        std::size_t bytes = 0;
+        if (!received)
+            bytes = mSocket.receive_from(asio::buffer(mRecvBuffer), mSenderEndpoint, 0, received);
+        if (received == asio::error::would_block || received == asio::error::try_again) {
+            wait_readable();  // woken for nothing
+            return;
+        }
+        handle_receive_from(received, bytes);
+    });
 }
 
 void MulticastReceiver::handleDatagram(const char* data, std::size_t bytes, const udp::endpoint& sender)

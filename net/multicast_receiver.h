@@ -50,6 +50,7 @@ public:
 
 private:
     void start_receive();
+    void wait_readable();
     void send(const std::string& data, const boost::asio::ip::udp::endpoint& destination);
 
     boost::asio::ip::udp::socket mSocket;

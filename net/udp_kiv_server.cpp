@@ -92,14 +92,35 @@ bool UdpKivServer::receive_next(int taken, boost::system::error_code& error, std
         if (error != asio::error::would_block && error != asio::error::try_again)
             return true;
         // Nothing waiting: the buffer is zeroed already, the loop takes over.
-        mSocket.async_receive_from(asio::buffer(mRecvBuffer.data(), kReceiveSize), remote_endpoint_,
-                                   [this](const boost::system::error_code& e, std::size_t n) {
-                                       handle_receive(e, n);
-                                   });
+        if (waitsForReadable())
+            wait_readable();
+        else
+            mSocket.async_receive_from(asio::buffer(mRecvBuffer.data(), kReceiveSize), remote_endpoint_,
+                                       [this](const boost::system::error_code& e, std::size_t n) {
+                                           handle_receive(e, n);
+                                       });
         return false;
     }
     start_receive();
     return false;
+}
+
+void UdpKivServer::wait_readable()
+{
+    mSocket.async_wait(udp::socket::wait_read, [this](const boost::system::error_code& error) {
+        if (error == asio::error::operation_aborted)
+            return;  // the socket is closing
+        boost::system::error_code received = error;
+        std::size_t bytes = 0;
+        if (!received)
+            bytes = mSocket.receive_from(asio::buffer(mRecvBuffer.data(), kReceiveSize), remote_endpoint_, 0,
+                                         received);
+        if (received == asio::error::would_block || received == asio::error::try_again) {
+            wait_readable();  // woken for nothing
+            return;
+        }
+        handle_receive(received, bytes);
+    });
 }
 
 void UdpKivServer::handleDatagram(const char* data, std::size_t bytes, const udp::endpoint& sender)

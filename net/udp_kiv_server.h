@@ -78,6 +78,7 @@ private:
     // its outcome in `error` and `bytes`), otherwise the socket's next one
     // through the loop (false).
     bool receive_next(int taken, boost::system::error_code& error, std::size_t& bytes);
+    void wait_readable();
     void sendReply(const boost::asio::ip::udp::endpoint& to);
     const std::string& hostAddressText();
 
