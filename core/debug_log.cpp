@@ -20,8 +20,10 @@ kiv::LogWriter& logWriter()
     return w;
 }
 
-// Mirrors whether logWriter() is set, for the lock-free test in debugLogWanted.
+// Mirror whether logWriter() and consoleWriter() are set, for the lock-free
+// tests before any formatting.
 std::atomic<bool> gWriterInstalled{false};
+std::atomic<bool> gConsoleWriterInstalled{false};
 
 kiv::ConsoleWriter& consoleWriter()
 {
@@ -93,11 +95,14 @@ bool debugLogWanted()
 void setConsoleWriter(ConsoleWriter writer)
 {
     std::lock_guard<std::mutex> lock(writerMutex());
+    gConsoleWriterInstalled.store(static_cast<bool>(writer));
     consoleWriter() = std::move(writer);
 }
 
 void consoleWrite(const char* data, std::size_t size)
 {
+    if (!gConsoleWriterInstalled.load(std::memory_order_relaxed) && platformConsoleDiscarded())
+        return;
     ConsoleWriter writer;
     {
         std::lock_guard<std::mutex> lock(writerMutex());
@@ -113,6 +118,8 @@ void consoleWrite(const char* data, std::size_t size)
 
 void consolePrintf(const char* format, ...)
 {
+    if (!gConsoleWriterInstalled.load(std::memory_order_relaxed) && platformConsoleDiscarded())
+        return;
     va_list args;
     va_start(args, format);
     const std::string text = vformatLimited(kDebugLogBufferSize, format, args);

@@ -49,5 +49,8 @@ void consolePrintf(const char* format, ...) VARN_PRINTF(1, 2);
 void writePlatformDebugOutput(const std::string& text);
 // True when that channel drops everything written to it (decided once).
 bool platformDebugOutputDiscarded();
+// True when standard output drops everything written to it (decided once):
+// the console echo is then neither formatted nor written.
+bool platformConsoleDiscarded();
 
 }  // namespace kiv

@@ -12,14 +12,28 @@ namespace kiv {
 // Standard error sent to /dev/null is the Linux counterpart of a debugger
 // output channel nobody listens to: the lines are dropped before they are
 // even formatted.
+namespace {
+
+bool isDevNull(int fd)
+{
+    struct stat file {};
+    struct stat null {};
+    return ::fstat(fd, &file) == 0 && ::stat("/dev/null", &null) == 0 && S_ISCHR(file.st_mode) &&
+           file.st_rdev == null.st_rdev;
+}
+
+}  // namespace
+
 bool platformDebugOutputDiscarded()
 {
-    static const bool discarded = [] {
-        struct stat err {};
-        struct stat null {};
-        return ::fstat(STDERR_FILENO, &err) == 0 && ::stat("/dev/null", &null) == 0 &&
-               S_ISCHR(err.st_mode) && err.st_rdev == null.st_rdev;
-    }();
+    static const bool discarded = isDevNull(STDERR_FILENO);
+    return discarded;
+}
+
+// The console echo to /dev/null is dropped the same way.
+bool platformConsoleDiscarded()
+{
+    static const bool discarded = isDevNull(STDOUT_FILENO);
     return discarded;
 }
 

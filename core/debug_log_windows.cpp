@@ -16,4 +16,9 @@ bool platformDebugOutputDiscarded()
     return false;
 }
 
+bool platformConsoleDiscarded()
+{
+    return false;
+}
+
 }  // namespace kiv
