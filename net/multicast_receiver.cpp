@@ -46,29 +46,39 @@ void MulticastReceiver::start_receive()
                                });
 }
 
-void MulticastReceiver::handle_receive_from(const boost::system::error_code& completed, std::size_t bytes)
+void MulticastReceiver::handle_receive_from(const boost::system::error_code& error, std::size_t bytes)
 {
     // Shut-down ends reception; any other error (an ICMP refusal of an
     // earlier unicast send shows up here) must not silence the channel.
-    if (completed == asio::error::operation_aborted)
+    if (error == asio::error::operation_aborted)
         return;
-    boost::system::error_code error = completed;
+    if (!error)
+        handleDatagram(mRecvBuffer.data(), bytes, mSenderEndpoint);
+    drain(1);
+}
+
+void MulticastReceiver::drain(int taken)
+{
     // What is already waiting is read now, up to the limit, without a
     // return to the loop for each announcement.
-    for (int taken = 1;; ++taken) {
-        if (!error)
-            handleDatagram(mRecvBuffer.data(), bytes, mSenderEndpoint);
-        if (taken >= kDrainLimit)
-            break;
-        bytes = mSocket.receive_from(asio::buffer(mRecvBuffer), mSenderEndpoint, 0, error);
-        if (error == asio::error::would_block || error == asio::error::try_again) {
-            // Found empty: the next datagram is waited for, not read for.
-            if (kiv::waitsForReadable())
-                wait_readable();
-            else
-                start_receive();
-            return;
+    while (taken < kDrainLimit) {
+        boost::system::error_code error;
+        const std::size_t count = mBatch.receive(mSocket, static_cast<std::size_t>(kDrainLimit - taken), error);
+        if (count == 0) {
+            if (error == asio::error::would_block || error == asio::error::try_again) {
+                // Found empty: the next datagram is waited for, not read for.
+                if (kiv::waitsForReadable())
+                    wait_readable();
+                else
+                    start_receive();
+                return;
+            }
+            ++taken;  // a failed receive takes its turn and is passed over
+            continue;
         }
+        for (std::size_t i = 0; i < count; ++i)
+            handleDatagram(mBatch.data(i), mBatch.size(i), mBatch.sender(i));
+        taken += static_cast<int>(count);
     }
     start_receive();
 }
@@ -78,6 +88,8 @@ void MulticastReceiver::wait_readable()
     mSocket.async_wait(udp::socket::wait_read, [this](const boost::system::error_code& error) {
         if (error == asio::error::operation_aborted)
             return;
+        // Most wake-ups find one datagram: one plain read for it, the batch
+        // for whatever came with it.
         boost::system::error_code received = error;
         std::size_t bytes = 0;
         if (!received)

@@ -10,6 +10,7 @@
 #include <boost/asio/ip/udp.hpp>
 
 #include "core/service_options.h"
+#include "net/datagram_batch.h"
 #include "net/source_guard.h"
 #include "net/group_membership.h"
 
@@ -50,6 +51,7 @@ public:
 
 private:
     void start_receive();
+    void drain(int taken);
     void wait_readable();
     void send(const std::string& data, const boost::asio::ip::udp::endpoint& destination);
 
@@ -57,5 +59,6 @@ private:
     boost::asio::ip::udp::endpoint mSenderEndpoint;
     kiv::SourceGuard mGuard;
     std::array<char, kRecvBufferSize> mRecvBuffer{};
+    kiv::DatagramBatch mBatch{kRecvBufferSize};
     kiv::GroupMembership mMembership;
 };

@@ -84,25 +84,44 @@ void UdpKivServer::handle_receive(const boost::system::error_code& completed, st
 
 bool UdpKivServer::receive_next(int taken, boost::system::error_code& error, std::size_t& bytes)
 {
-    if (taken < kDrainLimit) {
-        debugLog("<> UdpKivServer::start_receive\n");
-        std::memset(mRecvBuffer.data(), 0, kZeroedSize);
-        bytes = mSocket.receive_from(asio::buffer(mRecvBuffer.data(), kReceiveSize), remote_endpoint_, 0,
-                                     error);
-        if (error != asio::error::would_block && error != asio::error::try_again)
-            return true;
-        // Nothing waiting: the buffer is zeroed already, the loop takes over.
-        if (waitsForReadable())
-            wait_readable();
-        else
-            mSocket.async_receive_from(asio::buffer(mRecvBuffer.data(), kReceiveSize), remote_endpoint_,
-                                       [this](const boost::system::error_code& e, std::size_t n) {
-                                           handle_receive(e, n);
-                                       });
+    if (taken >= kDrainLimit) {
+        start_receive();
         return false;
     }
-    start_receive();
-    return false;
+    debugLog("<> UdpKivServer::start_receive\n");
+    std::memset(mRecvBuffer.data(), 0, kZeroedSize);
+    if (mBatchNext == mBatchCount) {
+        // The batch is used up: read what is waiting now, within the limit.
+        mBatchNext = 0;
+        mBatchCount = mBatch.receive(mSocket, static_cast<std::size_t>(kDrainLimit - taken), error);
+        if (mBatchCount == 0) {
+            bytes = 0;
+            if (error != asio::error::would_block && error != asio::error::try_again)
+                return true;  // a failed receive, handled as one
+            // Nothing waiting: the buffer is zeroed already, the loop takes over.
+            if (waitsForReadable())
+                wait_readable();
+            else
+                mSocket.async_receive_from(asio::buffer(mRecvBuffer.data(), kReceiveSize), remote_endpoint_,
+                                           [this](const boost::system::error_code& e, std::size_t n) {
+                                               handle_receive(e, n);
+                                           });
+            return false;
+        }
+    }
+    error = boost::system::error_code();
+    bytes = take_from_batch();
+    return true;
+}
+
+std::size_t UdpKivServer::take_from_batch()
+{
+    // Into the zeroed buffer, as a receive would have put it there.
+    const std::size_t bytes = mBatch.size(mBatchNext);
+    std::copy_n(mBatch.data(mBatchNext), std::min(bytes, kReceiveSize), mRecvBuffer.data());
+    remote_endpoint_ = mBatch.sender(mBatchNext);
+    ++mBatchNext;
+    return bytes;
 }
 
 void UdpKivServer::wait_readable()
@@ -110,6 +129,8 @@ void UdpKivServer::wait_readable()
     mSocket.async_wait(udp::socket::wait_read, [this](const boost::system::error_code& error) {
         if (error == asio::error::operation_aborted)
             return;  // the socket is closing
+        // Most wake-ups find one datagram: one plain read for it, the batch
+        // for whatever came with it.
         boost::system::error_code received = error;
         std::size_t bytes = 0;
         if (!received)

@@ -12,6 +12,7 @@
 #include <boost/asio/ip/udp.hpp>
 
 #include "core/service_options.h"
+#include "net/datagram_batch.h"
 #include "net/source_guard.h"
 
 namespace kiv {
@@ -79,6 +80,8 @@ private:
     // through the loop (false).
     bool receive_next(int taken, boost::system::error_code& error, std::size_t& bytes);
     void wait_readable();
+    // The next datagram of the batch, into the receive buffer; its size.
+    std::size_t take_from_batch();
     void sendReply(const boost::asio::ip::udp::endpoint& to);
     const std::string& hostAddressText();
 
@@ -95,6 +98,10 @@ private:
     SourceGuard mGuard;
     std::array<char, kReceiveSize> mRecvBuffer{};
     std::size_t mReceived = 0;  // bytes of the datagram in hand
+    // Datagrams read together and not yet handled: mBatchNext to mBatchCount.
+    DatagramBatch mBatch{kReceiveSize};
+    std::size_t mBatchCount = 0;
+    std::size_t mBatchNext = 0;
 };
 
 }  // namespace kiv
