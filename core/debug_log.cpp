@@ -1,6 +1,7 @@
 #include "core/debug_log.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -18,6 +19,11 @@ kiv::LogWriter& logWriter()
     static kiv::LogWriter w;
     return w;
 }
+
+// Mirror whether logWriter() and consoleWriter() are set, for the lock-free
+// tests before any formatting.
+std::atomic<bool> gWriterInstalled{false};
+std::atomic<bool> gConsoleWriterInstalled{false};
 
 kiv::ConsoleWriter& consoleWriter()
 {
@@ -40,10 +46,17 @@ std::string vformatLimited(std::size_t bufferSize, const char* format, va_list a
 
 void debugLog(const char* format, ...)
 {
+    if (!kiv::debugLogWanted())
+        return;
+    // On the stack: the status port logs several lines per datagram.
+    char buffer[kiv::kDebugLogBufferSize];
     va_list args;
     va_start(args, format);
-    const std::string text = vformatLimited(kiv::kDebugLogBufferSize, format, args);
+    int n = std::vsnprintf(buffer, sizeof buffer, format, args);
     va_end(args);
+    if (n < 0)
+        n = 0;
+    const std::string text(buffer, std::min<std::size_t>(static_cast<std::size_t>(n), sizeof buffer - 1));
 
     kiv::LogWriter writer;
     {
@@ -70,17 +83,26 @@ namespace kiv {
 void setDebugLogWriter(LogWriter writer)
 {
     std::lock_guard<std::mutex> lock(writerMutex());
+    gWriterInstalled.store(static_cast<bool>(writer));
     logWriter() = std::move(writer);
+}
+
+bool debugLogWanted()
+{
+    return gWriterInstalled.load(std::memory_order_relaxed) || !platformDebugOutputDiscarded();
 }
 
 void setConsoleWriter(ConsoleWriter writer)
 {
     std::lock_guard<std::mutex> lock(writerMutex());
+    gConsoleWriterInstalled.store(static_cast<bool>(writer));
     consoleWriter() = std::move(writer);
 }
 
 void consoleWrite(const char* data, std::size_t size)
 {
+    if (!gConsoleWriterInstalled.load(std::memory_order_relaxed) && platformConsoleDiscarded())
+        return;
     ConsoleWriter writer;
     {
         std::lock_guard<std::mutex> lock(writerMutex());
@@ -96,6 +118,8 @@ void consoleWrite(const char* data, std::size_t size)
 
 void consolePrintf(const char* format, ...)
 {
+    if (!gConsoleWriterInstalled.load(std::memory_order_relaxed) && platformConsoleDiscarded())
+        return;
     va_list args;
     va_start(args, format);
     const std::string text = vformatLimited(kDebugLogBufferSize, format, args);

@@ -16,6 +16,8 @@
 
 // Formats into a 2048-byte buffer (longer output is cut to 2047 characters)
 // and writes the text to the platform's diagnostic channel. Adds nothing.
+// Where nothing would take the text (see kiv::debugLogWanted) it returns
+// before formatting.
 void debugLog(const char* format, ...) VARN_PRINTF(1, 2);
 
 // Formats through a 512-byte limit (at most 511 characters).
@@ -31,6 +33,11 @@ constexpr std::size_t kFormatStringBufferSize = 512;
 using LogWriter = std::function<void(const std::string&)>;
 void setDebugLogWriter(LogWriter writer);  // empty writer restores the default
 
+// False only when no writer is installed and the platform's channel drops
+// every line unread; a busy path may then skip building costly arguments.
+// Cheap: no lock, no system call.
+bool debugLogWanted();
+
 // The console echo of the sampler and the cloud listener (standard output by
 // default). Replaceable for the same reasons as the log writer.
 using ConsoleWriter = std::function<void(const char* data, std::size_t size)>;
@@ -40,5 +47,10 @@ void consolePrintf(const char* format, ...) VARN_PRINTF(1, 2);
 
 // The platform's diagnostic channel (debug_log_linux.cpp / _windows.cpp).
 void writePlatformDebugOutput(const std::string& text);
+// True when that channel drops everything written to it (decided once).
+bool platformDebugOutputDiscarded();
+// True when standard output drops everything written to it (decided once):
+// the console echo is then neither formatted nor written.
+bool platformConsoleDiscarded();
 
 }  // namespace kiv

@@ -10,4 +10,15 @@ void writePlatformDebugOutput(const std::string& text)
     ::OutputDebugStringA(text.c_str());
 }
 
+// A debugger or DebugView may attach at any time: nothing is dropped.
+bool platformDebugOutputDiscarded()
+{
+    return false;
+}
+
+bool platformConsoleDiscarded()
+{
+    return false;
+}
+
 }  // namespace kiv

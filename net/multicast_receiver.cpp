@@ -25,6 +25,9 @@ MulticastReceiver::MulticastReceiver(asio::io_context& ioService, std::string gr
     try {
         debugLog("MulticastReceiver::MulticastReceiver\n");
         kiv::openGroupListener(mSocket, kPort);
+        // Reads in a drain return at once when nothing is waiting; sends
+        // still wait for room (send).
+        mSocket.non_blocking(true);
         start_receive();
     } catch (...) {
         kiv::reportException("MulticastReceiver::MulticastReceiver");
@@ -39,11 +42,12 @@ MulticastReceiver::~MulticastReceiver() = default;
 
 void MulticastReceiver::start_receive()
 {
-    mSocket.async_receive_from(
-        asio::buffer(mDatagram.get(), kiv::kDatagramBufferSize), mSenderEndpoint,
-        [this](const boost::system::error_code& error, std::size_t bytes) {
-            handle_receive_from(error, bytes);
-        });
+    // Into room for any datagram: a receive cut short completes twice on
+    // Windows (see datagram_buffer.h).
+    mSocket.async_receive_from(asio::buffer(mDatagram.get(), kiv::kDatagramBufferSize), mSenderEndpoint,
+                               [this](const boost::system::error_code& error, std::size_t bytes) {
+                                   handle_receive_from(error, bytes);
+                               });
 }
 
 void MulticastReceiver::handle_receive_from(const boost::system::error_code& error, std::size_t bytes)
@@ -54,7 +58,53 @@ void MulticastReceiver::handle_receive_from(const boost::system::error_code& err
         return;
     if (!error)
         handleDatagram(mDatagram.get(), std::min(bytes, kRecvBufferSize), mSenderEndpoint);
+    drain(1);
+}
+
+void MulticastReceiver::drain(int taken)
+{
+    // What is already waiting is read now, up to the limit, without a
+    // return to the loop for each announcement.
+    while (taken < kDrainLimit) {
+        boost::system::error_code error;
+        const std::size_t count = mBatch.receive(mSocket, static_cast<std::size_t>(kDrainLimit - taken), error);
+        if (count == 0) {
+            if (error == asio::error::would_block || error == asio::error::try_again) {
+                // Found empty: the next datagram is waited for, not read for.
+                if (kiv::waitsForReadable())
+                    wait_readable();
+                else
+                    start_receive();
+                return;
+            }
+            ++taken;  // a failed receive takes its turn and is passed over
+            continue;
+        }
+        for (std::size_t i = 0; i < count; ++i)
+            handleDatagram(mBatch.data(i), mBatch.size(i), mBatch.sender(i));
+        taken += static_cast<int>(count);
+    }
     start_receive();
+}
+
+void MulticastReceiver::wait_readable()
+{
+    mSocket.async_wait(udp::socket::wait_read, [this](const boost::system::error_code& error) {
+        if (error == asio::error::operation_aborted)
+            return;
+        // Most wake-ups find one datagram: one plain read for it, the batch
+        // for whatever came with it.
+        boost::system::error_code received = error;
+        std::size_t bytes = 0;
+        if (!received)
+            bytes = mSocket.receive_from(asio::buffer(mDatagram.get(), kiv::kDatagramBufferSize),
+                                         mSenderEndpoint, 0, received);
+        if (received == asio::error::would_block || received == asio::error::try_again) {
+            wait_readable();  // woken for nothing
+            return;
+        }
+        handle_receive_from(received, bytes);
+    });
 }
 
 void MulticastReceiver::handleDatagram(const char* data, std::size_t bytes, const udp::endpoint& sender)
@@ -123,7 +173,7 @@ void MulticastReceiver::sendData(std::string text)
         debugLog("SEND TX DATA=[%s]\n", data->c_str());
         const udp::endpoint destination(asio::ip::make_address(kiv::kBeaconGroup), kPort);
         for (int i = 0; i < kGroupSendCount; ++i)
-            mSocket.send_to(asio::buffer(*data), destination);
+            send(*data, destination);
         debugLog("<==  MulticastReceiver::sendData\n");
     } catch (...) {
         kiv::reportException("MulticastReceiver::sendData");
@@ -144,9 +194,23 @@ void MulticastReceiver::sendData(std::string text, std::string remAddr, int port
         debugLog("SEND TX DATA=[%s]\n", data->c_str());
         const udp::endpoint destination(asio::ip::make_address(remAddr),
                                         static_cast<unsigned short>(port));
-        mSocket.send_to(asio::buffer(*data), destination);
+        send(*data, destination);
         debugLog("<==  MulticastReceiver::sendData\n");
     } catch (...) {
         kiv::reportException("MulticastReceiver::sendData");
     }
+}
+
+void MulticastReceiver::send(const std::string& data, const udp::endpoint& destination)
+{
+    boost::system::error_code error;
+    for (;;) {
+        mSocket.send_to(asio::buffer(data), destination, 0, error);
+        if (error != asio::error::would_block && error != asio::error::try_again)
+            break;
+        // No room just now: wait for it, as a blocking send does.
+        mSocket.wait(udp::socket::wait_write);
+    }
+    if (error)
+        throw boost::system::system_error(error, "send_to");
 }

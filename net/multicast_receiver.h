@@ -10,9 +10,10 @@
 #include <boost/asio/ip/udp.hpp>
 
 #include "core/service_options.h"
+#include "net/datagram_batch.h"
 #include "net/source_guard.h"
-#include "net/group_membership.h"
 #include "net/datagram_buffer.h"
+#include "net/group_membership.h"
 
 class MulticastReceiver
 {
@@ -41,6 +42,9 @@ public:
     static constexpr std::size_t kRecvBufferSize = 1024;
     static constexpr std::size_t kParseThreshold = 10;
     static constexpr int kGroupSendCount = 3;
+    // Announcements taken in one wake-up of the worker at most (see
+    // UdpKivServer::kDrainLimit).
+    static constexpr int kDrainLimit = 32;
 
     // The group's memberships, brought up to date with the local addresses
     // by the service's view of the local network.
@@ -48,10 +52,14 @@ public:
 
 private:
     void start_receive();
+    void drain(int taken);
+    void wait_readable();
+    void send(const std::string& data, const boost::asio::ip::udp::endpoint& destination);
 
     boost::asio::ip::udp::socket mSocket;
     boost::asio::ip::udp::endpoint mSenderEndpoint;
     kiv::SourceGuard mGuard;
-    kiv::DatagramBuffer mDatagram = kiv::makeDatagramBuffer();
+    kiv::DatagramBuffer mDatagram = kiv::makeDatagramBuffer();  // what a receive fills
+    kiv::DatagramBatch mBatch{kRecvBufferSize};
     kiv::GroupMembership mMembership;
 };

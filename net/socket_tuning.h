@@ -14,6 +14,13 @@ void restrictToJoinedGroups(boost::asio::ip::udp::socket& socket);
 // An ICMP port-unreachable for an earlier send must not fail later receives.
 void ignoreConnectionResets(boost::asio::ip::udp::socket& socket);
 
+// How a listener that has just found its socket empty waits for the next
+// datagram: true, wait until the socket is readable and read it then (Linux:
+// the read that found it empty is not repeated at once); false, hand a
+// receive to the loop (Windows, where waiting for a datagram socket to
+// become readable would start a select thread).
+bool waitsForReadable();
+
 // Opens `socket` on 0.0.0.0:port, shared with other listeners of the port;
 // the group is joined by its GroupMembership. Throws what Asio throws.
 void openGroupListener(boost::asio::ip::udp::socket& socket, unsigned short port);

@@ -20,4 +20,9 @@ void restrictToJoinedGroups(boost::asio::ip::udp::socket& socket)
 
 void ignoreConnectionResets(boost::asio::ip::udp::socket&) {}
 
+bool waitsForReadable()
+{
+    return true;
+}
+
 }  // namespace kiv

@@ -22,4 +22,9 @@ void ignoreConnectionResets(boost::asio::ip::udp::socket& socket)
                &returned, nullptr, nullptr);
 }
 
+bool waitsForReadable()
+{
+    return false;
+}
+
 }  // namespace kiv

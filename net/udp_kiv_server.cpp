@@ -1,7 +1,9 @@
 #include "net/udp_kiv_server.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstring>
+#include <string_view>
 
 #include "core/debug_log.h"
 #include "core/event_text.h"
@@ -35,6 +37,9 @@ UdpKivServer::UdpKivServer(asio::io_context& ioService, const ServiceOptions& op
     debugLog("==>  UdpKivServer::UdpKivServer\n");
     try {
         ignoreConnectionResets(mSocket);
+        // Reads in a drain return at once when nothing is waiting; replies
+        // still wait for room as before (sendReply).
+        mSocket.non_blocking(true);
         const std::string address = getIpAddrString(getIpAddrInt("")) + ":" + std::to_string(kPort);
         debugLog("UdpKivServer::UdpKivServer  UDP SERVER ADDRESS=[%s]\n", address.c_str());
         start_receive();
@@ -52,21 +57,98 @@ UdpKivServer::~UdpKivServer()
 void UdpKivServer::start_receive()
 {
     debugLog("<> UdpKivServer::start_receive\n");
+    std::memset(mRecvBuffer.data(), 0, kZeroedSize);
+    receive_async();
+}
+
+void UdpKivServer::receive_async()
+{
+    // Into room for any datagram, then cut into the zeroed buffer: a receive
+    // cut short completes twice on Windows (see datagram_buffer.h).
     mSocket.async_receive_from(asio::buffer(mDatagram.get(), kDatagramBufferSize), remote_endpoint_,
                                [this](const boost::system::error_code& error, std::size_t bytes) {
+                                   if (error != asio::error::operation_aborted)
+                                       std::copy_n(mDatagram.get(), std::min(bytes, kReceiveSize),
+                                                   mRecvBuffer.data());
                                    handle_receive(error, bytes);
                                });
 }
 
-void UdpKivServer::handle_receive(const boost::system::error_code& error, std::size_t bytes)
+void UdpKivServer::handle_receive(const boost::system::error_code& completed, std::size_t bytes)
 {
-    if (error == asio::error::operation_aborted)
+    if (completed == asio::error::operation_aborted)
         return;  // the socket is closing
-    debugLog("==>  UdpKivServer::handle_receive\n");
-    if (!error || error == asio::error::message_size)
-        handleDatagram(mDatagram.get(), std::min(bytes, kReceiveSize), remote_endpoint_);
-    start_receive();
-    debugLog("<==  UdpKivServer::handle_receive\n");
+    // Each datagram taken here is handled and logged exactly as if it had
+    // come through a receive of its own.
+    boost::system::error_code error = completed;
+    for (int taken = 1;; ++taken) {
+        debugLog("==>  UdpKivServer::handle_receive\n");
+        if (!error || error == asio::error::message_size)
+            take_datagram(bytes);
+        const bool more = receive_next(taken, error, bytes);
+        debugLog("<==  UdpKivServer::handle_receive\n");
+        if (!more)
+            return;
+    }
+}
+
+bool UdpKivServer::receive_next(int taken, boost::system::error_code& error, std::size_t& bytes)
+{
+    if (taken >= kDrainLimit) {
+        start_receive();
+        return false;
+    }
+    debugLog("<> UdpKivServer::start_receive\n");
+    std::memset(mRecvBuffer.data(), 0, kZeroedSize);
+    if (mBatchNext == mBatchCount) {
+        // The batch is used up: read what is waiting now, within the limit.
+        mBatchNext = 0;
+        mBatchCount = mBatch.receive(mSocket, static_cast<std::size_t>(kDrainLimit - taken), error);
+        if (mBatchCount == 0) {
+            bytes = 0;
+            if (error != asio::error::would_block && error != asio::error::try_again)
+                return true;  // a failed receive, handled as one
+            // Nothing waiting: the buffer is zeroed already, the loop takes over.
+            if (waitsForReadable())
+                wait_readable();
+            else
+                receive_async();
+            return false;
+        }
+    }
+    error = boost::system::error_code();
+    bytes = take_from_batch();
+    return true;
+}
+
+std::size_t UdpKivServer::take_from_batch()
+{
+    // Into the zeroed buffer, as a receive would have put it there.
+    const std::size_t bytes = mBatch.size(mBatchNext);
+    std::copy_n(mBatch.data(mBatchNext), std::min(bytes, kReceiveSize), mRecvBuffer.data());
+    remote_endpoint_ = mBatch.sender(mBatchNext);
+    ++mBatchNext;
+    return bytes;
+}
+
+void UdpKivServer::wait_readable()
+{
+    mSocket.async_wait(udp::socket::wait_read, [this](const boost::system::error_code& error) {
+        if (error == asio::error::operation_aborted)
+            return;  // the socket is closing
+        // Most wake-ups find one datagram: one plain read for it, the batch
+        // for whatever came with it.
+        boost::system::error_code received = error;
+        std::size_t bytes = 0;
+        if (!received)
+            bytes = mSocket.receive_from(asio::buffer(mRecvBuffer.data(), kReceiveSize), remote_endpoint_, 0,
+                                         received);
+        if (received == asio::error::would_block || received == asio::error::try_again) {
+            wait_readable();  // woken for nothing
+            return;
+        }
+        handle_receive(received, bytes);
+    });
 }
 
 void UdpKivServer::handleDatagram(const char* data, std::size_t bytes, const udp::endpoint& sender)
@@ -80,12 +162,14 @@ void UdpKivServer::handleDatagram(const char* data, std::size_t bytes, const udp
 void UdpKivServer::take_datagram(std::size_t bytes)
 {
     mReceived = std::min(bytes, kReceiveSize);
-    // The text ends at the first zero byte or at the last byte received,
-    // never beyond.
-    const std::string text(mRecvBuffer.data(), strnlen(mRecvBuffer.data(), mReceived));
-    debugLog("RX DATA FROM=[%s]\n", endpointToString(remote_endpoint_).c_str());
-    debugLog("SIP RX DATA  bytes_transferred=[%i] data=[%s]\n", static_cast<int>(bytes),
-             text.c_str());
+    if (debugLogWanted()) {
+        // The text ends at the first zero byte or at the last byte
+        // received, never beyond.
+        const std::string text(mRecvBuffer.data(), strnlen(mRecvBuffer.data(), mReceived));
+        debugLog("RX DATA FROM=[%s]\n", endpointToString(remote_endpoint_).c_str());
+        debugLog("SIP RX DATA  bytes_transferred=[%i] data=[%s]\n", static_cast<int>(bytes),
+                 text.c_str());
+    }
     if (bytes > kParseThreshold)
         parseKivMessage();
 }
@@ -93,23 +177,24 @@ void UdpKivServer::take_datagram(std::size_t bytes)
 void UdpKivServer::parseKivMessage()
 {
     debugLog("UdpKivServer::parseKivMessage\n");
-    const std::string text(mRecvBuffer.data(), strnlen(mRecvBuffer.data(), mReceived));
+    const std::string_view text(mRecvBuffer.data(), strnlen(mRecvBuffer.data(), mReceived));
     if (text.empty())
         return;
-    debugLog("RX DATA FROM=[%s]\n", endpointToString(remote_endpoint_).c_str());
-    if (text.find("BEACON_CFG_ALARM ") != std::string::npos) {
+    if (debugLogWanted())
+        debugLog("RX DATA FROM=[%s]\n", endpointToString(remote_endpoint_).c_str());
+    if (text.find("BEACON_CFG_ALARM ") != std::string_view::npos) {
         if (!mGuard.configAllowed(remote_endpoint_))
             return;
         debugLog("BEACON_CFG_ALARM ");
-        handle_BEACON_CFG_ALARM(decodeKivMessage(text));
+        handle_BEACON_CFG_ALARM(decodeKivMessage(std::string(text)));
         return;
     }
-    if (text.find("STATUS_REQUEST ") != std::string::npos) {
+    if (text.find("STATUS_REQUEST ") != std::string_view::npos) {
         // Not an allowed source, or over the reply bound: no answer.
         if (!mGuard.statusAllowed(remote_endpoint_))
             return;
         debugLog("STATUS_REQUEST");
-        handle_STATUS_REQUEST(decodeKivMessage(text));
+        handle_STATUS_REQUEST(decodeKivMessage(std::string(text)));
     }
 }
 
@@ -131,29 +216,48 @@ void UdpKivServer::handle_STATUS_REQUEST(std::shared_ptr<UdpKivMessage> message)
 {
     try {
         debugLog("UdpKivServer::handle_STATUS_REQUEST");
-        auto reply = std::make_shared<std::string>();
-        *reply += "<status>";
-        *reply += "<ipAddr>";
-        *reply += hostAddressText();
-        *reply += "</ipAddr>\n";
-        *reply += "<ipPort>";
-        *reply += "45654";
-        *reply += "</ipPort>\n";
-        *reply += "<cpuPercent>";
-        *reply += std::to_string(CpuUsage::getCpuUsage());
-        *reply += "</cpuPercent>\n";
-        *reply += "<os>";
+        // Built in place in storage kept from the last reply: no allocation
+        // and, but for the address once a second, no system call.
         if (mOsDescription.empty())
             mOsDescription = buildOsDescription();
-        *reply += mOsDescription;
-        *reply += "</os>\n";
-        *reply += "</status>";
-        debugLog("remote_endpoint_=[%s]\n", endpointToString(message->mSenderEndpoint).c_str());
-        mSocket.send_to(asio::buffer(*reply), message->mSenderEndpoint);
+        char cpu[16];
+        const auto cpuEnd = std::to_chars(cpu, cpu + sizeof cpu, CpuUsage::getCpuUsage()).ptr;
+        mReply.clear();
+        mReply += "<status>";
+        mReply += "<ipAddr>";
+        mReply += hostAddressText();
+        mReply += "</ipAddr>\n";
+        mReply += "<ipPort>";
+        mReply += "45654";
+        mReply += "</ipPort>\n";
+        mReply += "<cpuPercent>";
+        mReply.append(cpu, cpuEnd);
+        mReply += "</cpuPercent>\n";
+        mReply += "<os>";
+        mReply += mOsDescription;
+        mReply += "</os>\n";
+        mReply += "</status>";
+        if (debugLogWanted())
+            debugLog("remote_endpoint_=[%s]\n", endpointToString(message->mSenderEndpoint).c_str());
+        sendReply(message->mSenderEndpoint);
     } catch (...) {
         // No route back to one requester must not stop the answers to others.
         reportException("UdpKivServer::handle_STATUS_REQUEST");
     }
+}
+
+void UdpKivServer::sendReply(const udp::endpoint& to)
+{
+    boost::system::error_code error;
+    for (;;) {
+        mSocket.send_to(asio::buffer(mReply), to, 0, error);
+        if (error != asio::error::would_block && error != asio::error::try_again)
+            break;
+        // No room just now: wait for it, as the blocking send did.
+        mSocket.wait(udp::socket::wait_write);
+    }
+    if (error)
+        throw boost::system::system_error(error, "send_to");
 }
 
 const std::string& UdpKivServer::hostAddressText()

@@ -12,6 +12,7 @@
 #include <boost/asio/ip/udp.hpp>
 
 #include "core/service_options.h"
+#include "net/datagram_batch.h"
 #include "net/source_guard.h"
 #include "net/datagram_buffer.h"
 
@@ -68,9 +69,22 @@ public:
     static constexpr std::size_t kReceiveSize = 1501;
     static constexpr std::size_t kZeroedSize = 1500;
     static constexpr std::size_t kParseThreshold = 10;
+    // Datagrams taken in one wake-up of the worker at most: what is already
+    // waiting is read without blocking up to this many, then the receive
+    // goes back to the loop so the tick and the other sockets get their turn.
+    static constexpr int kDrainLimit = 32;
 
 private:
+    void receive_async();
     void take_datagram(std::size_t bytes);
+    // The next receive: the datagram already waiting, if any (true, with
+    // its outcome in `error` and `bytes`), otherwise the socket's next one
+    // through the loop (false).
+    bool receive_next(int taken, boost::system::error_code& error, std::size_t& bytes);
+    void wait_readable();
+    // The next datagram of the batch, into the receive buffer; its size.
+    std::size_t take_from_batch();
+    void sendReply(const boost::asio::ip::udp::endpoint& to);
     const std::string& hostAddressText();
 
     // Parts of the status reply kept between requests, so that a burst of
@@ -78,6 +92,7 @@ private:
     // while the program runs) and the host's address, looked up again when
     // it is more than a second old. Touched by the worker only.
     std::string mOsDescription;
+    std::string mReply;  // the reply being sent, its storage kept between requests
     std::string mHostAddressText;
     std::chrono::steady_clock::time_point mHostAddressTime{};
 
@@ -86,6 +101,10 @@ private:
     DatagramBuffer mDatagram = makeDatagramBuffer();  // what the receive fills
     std::array<char, kReceiveSize> mRecvBuffer{};
     std::size_t mReceived = 0;  // bytes of the datagram in hand
+    // Datagrams read together and not yet handled: mBatchNext to mBatchCount.
+    DatagramBatch mBatch{kReceiveSize};
+    std::size_t mBatchCount = 0;
+    std::size_t mBatchNext = 0;
 };
 
 }  // namespace kiv

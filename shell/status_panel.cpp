@@ -140,11 +140,9 @@ void StatusPanel::refreshStatusPanel()
     }
 
     for (int slot = 0; slot < kBeaconSlotCount; ++slot)
-        mView.setControlText(kBeaconTextIds[slot],
-                             srv != nullptr ? beaconText(beacons[slot]) : std::string());
+        showText(kBeaconTextIds[slot], srv != nullptr ? beaconText(beacons[slot]) : std::string());
     for (int slot = 0; slot < kBeaconSlotCount; ++slot)
-        mView.setControlText(kPingTextIds[slot],
-                             srv != nullptr ? pingTargetText(beacons[slot]) : std::string());
+        showText(kPingTextIds[slot], srv != nullptr ? pingTargetText(beacons[slot]) : std::string());
 
     if (srv != nullptr) {
         for (int slot = 0; slot < kBeaconSlotCount; ++slot)
@@ -154,19 +152,18 @@ void StatusPanel::refreshStatusPanel()
                 setPingState(slot, *state);
     }
 
-    mView.setControlText(IDC_CPU, srv != nullptr ? srv->getCpuUsageText() : std::string());
+    showText(IDC_CPU, srv != nullptr ? srv->getCpuUsageText() : std::string());
 
-    if (!mStaticInfoShown) {
+    if (!mStaticInfoShown && mViewShown) {
         mStaticInfoShown = true;
-        mView.setControlText(IDC_OS_DESC, KivSrv::getOsDescText());
+        showText(IDC_OS_DESC, KivSrv::getOsDescText());
         mView.loadStaticResources();
         mFramesLoaded = true;
         mView.showRadarFrame(1);
     }
 
-    mView.setControlText(IDC_HOST_NAME, srv != nullptr ? srv->hostNameText() : std::string());
-    mView.setControlText(IDC_LOCAL_IP_IN_COMMON,
-                         srv != nullptr ? srv->localIpInCommonText() : std::string());
+    showText(IDC_HOST_NAME, srv != nullptr ? srv->hostNameText() : std::string());
+    showText(IDC_LOCAL_IP_IN_COMMON, srv != nullptr ? srv->localIpInCommonText() : std::string());
 
     const std::string events = KivSrv::takeEventText();
     for (const std::string& entry : splitEventText(events)) {
@@ -227,7 +224,7 @@ void StatusPanel::setBeaconState(int slot, int state)
         beacon.mBeaconState = state;
         return true;
     });
-    if (changed)
+    if (changed && mViewShown)
         mView.repaintIndicator(kBeaconIndicatorIds.at(slot));
 }
 
@@ -243,7 +240,7 @@ void StatusPanel::setPingState(int slot, int state)
         beacon.mPingState = state;
         return true;
     });
-    if (changed)
+    if (changed && mViewShown)
         mView.repaintIndicator(kPingIndicatorIds.at(slot));
 }
 
@@ -278,10 +275,40 @@ std::optional<IndicatorBrush> StatusPanel::paintIndicator(int controlId,
 
 void StatusPanel::advanceAnimation()
 {
+    if (!mViewShown)
+        return;
     if (++mAnimationFrame > kRadarFrameCount)
         mAnimationFrame = 1;
     // Until the first refresh has loaded the frames there is nothing to show.
     mView.showRadarFrame(mFramesLoaded ? mAnimationFrame : 0);
+}
+
+void StatusPanel::showText(int controlId, const std::string& text)
+{
+    if (!mViewShown)
+        return;
+    const auto shown = mShownTexts.find(controlId);
+    if (shown != mShownTexts.end() && shown->second == text)
+        return;
+    mShownTexts[controlId] = text;
+    mView.setControlText(controlId, text);
+}
+
+void StatusPanel::setViewShown(bool shown)
+{
+    if (shown == mViewShown)
+        return;
+    mViewShown = shown;
+    if (!shown)
+        return;
+    // What the view shows may be older than what was decided meanwhile.
+    mShownTexts.clear();
+    for (int slot = 0; slot < kBeaconSlotCount; ++slot) {
+        mView.repaintIndicator(kBeaconIndicatorIds[slot]);
+        mView.repaintIndicator(kPingIndicatorIds[slot]);
+    }
+    if (mFramesLoaded)
+        mView.showRadarFrame(mAnimationFrame);
 }
 
 void sendPingTarget(KivServer& server, std::uint32_t address)

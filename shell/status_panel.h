@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -105,17 +106,31 @@ public:
 
     // The radar animation: one step of the 100 ms timer.
     void advanceAnimation();
+
+    // Whether the dialog can be seen (false while it is hidden or
+    // minimised). Until it can again, nothing is drawn: no text, no
+    // indicator, no radar frame; the event list still takes its entries.
+    // Becoming visible draws indicators and radar at once and every text
+    // at the next refresh. A view counts as visible until told otherwise.
+    void setViewShown(bool shown);
+    bool viewShown() const { return mViewShown; }
     int animationFrame() const { return mAnimationFrame; }
     bool staticInfoShown() const { return mStaticInfoShown; }
 
 private:
     KivServer* server() const;
+    // Sets a control's text unless it already shows exactly this text or
+    // the view cannot be seen.
+    void showText(int controlId, const std::string& text);
 
     StatusView& mView;
     ServerSource mServer;
     bool mStaticInfoShown = false;
     bool mFramesLoaded = false;
     int mAnimationFrame = 0;
+    bool mViewShown = true;
+    // The text each control was last given, by control id.
+    std::map<int, std::string> mShownTexts;
     // The event list's entries in the order they were added.
     std::deque<std::string> mEventEntries;
 };

@@ -1,5 +1,6 @@
 #include "shell/art/radar_art.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <optional>
@@ -245,6 +246,29 @@ Image renderIcon(int groupId, int size)
     if (size != kIconSmallSize && size != kIconLargeSize)
         throw std::invalid_argument("no icon of " + std::to_string(size) + " pixels");
     return renderScene(iconScene(groupId, size), size, size, std::nullopt);
+}
+
+PixelRect changedRect(const Image& from, const Image& to)
+{
+    if (from.width != to.width || from.height != to.height)
+        throw std::invalid_argument("pictures of different sizes");
+    int left = from.width;
+    int right = -1;
+    int top = from.height;
+    int bottom = -1;
+    for (int y = 0; y < from.height; ++y) {
+        for (int x = 0; x < from.width; ++x) {
+            if (from.pixel(x, y) == to.pixel(x, y))
+                continue;
+            left = std::min(left, x);
+            right = std::max(right, x);
+            top = std::min(top, y);
+            bottom = std::max(bottom, y);
+        }
+    }
+    if (right < 0)
+        return PixelRect{};
+    return PixelRect{left, top, right - left + 1, bottom - top + 1};
 }
 
 }  // namespace kiv

@@ -61,6 +61,17 @@ RadarGeometry radarFrameGeometry();
 // Throws std::out_of_range for any other frame number.
 Image renderRadarFrame(int frame);
 
+// The smallest rectangle holding every pixel in which two pictures of the
+// same size differ; width 0 when they are the same. Going from one radar
+// frame to the next, only this much has to be drawn again.
+struct PixelRect {
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
+};
+PixelRect changedRect(const Image& from, const Image& to);
+
 // Bitmap resource of display frame 1..16: 116 for frame 1, 115 for frame 2,
 // 114 + k for frames 3 to 16. Both throw std::out_of_range outside the range.
 int radarBitmapId(int frame);

@@ -1,5 +1,6 @@
 #include "shell/qt/varn_dialog.h"
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 
@@ -12,6 +13,7 @@
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPushButton>
 
@@ -63,7 +65,10 @@ private:
 
 QPixmap toPixmap(const Image& image)
 {
-    QImage result(image.width, image.height, QImage::Format_ARGB32);
+    // A picture without transparent pixels is drawn by copying, not blending.
+    const bool opaque = std::all_of(image.pixels.begin(), image.pixels.end(),
+                                    [](std::uint32_t p) { return (p >> 24) == 0xFF; });
+    QImage result(image.width, image.height, opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32);
     for (int y = 0; y < image.height; ++y)
         std::memcpy(result.scanLine(y), &image.pixels[static_cast<std::size_t>(y * image.width)],
                     static_cast<std::size_t>(image.width) * sizeof(std::uint32_t));
@@ -71,6 +76,43 @@ QPixmap toPixmap(const Image& image)
 }
 
 }  // namespace
+
+// The radar picture: draws its frame straight from the pixmap, opaque, and
+// when the frame steps on, only the part that differs from the one before.
+class RadarView : public QWidget
+{
+public:
+    explicit RadarView(QWidget* parent) : QWidget(parent)
+    {
+        setAttribute(Qt::WA_OpaquePaintEvent);
+        setAttribute(Qt::WA_NoSystemBackground);
+    }
+
+    // `changed` is the part that differs from what is shown now; an empty
+    // rectangle repaints it all.
+    void showFrame(const QPixmap& frame, const QRect& changed)
+    {
+        mFrame = frame;
+        // Painted now rather than through a posted update: one wake-up of
+        // the event loop fewer, ten times a second.
+        if (isVisible())
+            repaint(changed.isEmpty() ? rect() : changed);
+    }
+
+protected:
+    void paintEvent(QPaintEvent* event) override
+    {
+        QPainter painter(this);
+        const QRect area = event->rect();
+        if (mFrame.isNull())
+            painter.fillRect(area, palette().color(QPalette::Window));
+        else
+            painter.drawPixmap(area, mFrame, area);
+    }
+
+private:
+    QPixmap mFrame;
+};
 
 void applyDialogStyle()
 {
@@ -124,15 +166,23 @@ VarnDialog::VarnDialog(KivSrv*& host, QWidget* parent)
     buildControls();
     setFixedSize(toPixels(kMainDialog.rect, dialogBaseUnits(dialogFont)).size());
 
-    // Both timers run from the start; the refresh does nothing once the
-    // service host is gone.
-    connect(&mRefreshTimer, &QTimer::timeout, this, [this] {
-        if (mHost != nullptr)
-            mPanel.refreshStatusPanel();
-    });
-    connect(&mAnimationTimer, &QTimer::timeout, this, [this] { mPanel.advanceAnimation(); });
-    mRefreshTimer.start(500);
-    mAnimationTimer.start(100);
+    // One timer, from the start, for the radar's 100 ms steps and the 500 ms
+    // refresh: one wake-up of the program per step, not two.
+    connect(&mTimer, &QTimer::timeout, this, [this] { onTimer(); });
+    mTimer.start(kAnimationMilliseconds);
+}
+
+void VarnDialog::onTimer()
+{
+    if (mPanel.viewShown()) {
+        mPanel.advanceAnimation();
+        if (++mStepsSinceRefresh < kRefreshMilliseconds / kAnimationMilliseconds)
+            return;
+        mStepsSinceRefresh = 0;
+    }
+    // Nothing to refresh once the service host is gone.
+    if (mHost != nullptr)
+        mPanel.refreshStatusPanel();
 }
 
 VarnDialog::~VarnDialog()
@@ -185,15 +235,15 @@ void VarnDialog::buildControls()
             widget = mAddress;
             break;
         case ControlKind::Picture: {
-            auto* picture = new QLabel(this);
-            picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             if (entry.id == IDC_RADAR) {
                 // The template's image until the animation takes over.
-                mRadar = picture;
-                picture->setAttribute(Qt::WA_OpaquePaintEvent);
-                const QPixmap first = toPixmap(renderRadarFrame(radarFrameForBitmapId(kRadarFirstBitmapId)));
-                picture->setPixmap(first);
+                mRadar = new RadarView(this);
+                mRadar->showFrame(toPixmap(renderRadarFrame(radarFrameForBitmapId(kRadarFirstBitmapId))), QRect());
+                widget = mRadar;
+                break;
             }
+            auto* picture = new QLabel(this);
+            picture->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             widget = picture;
             break;
         }
@@ -216,6 +266,37 @@ QWidget* VarnDialog::control(int controlId) const
 {
     const auto found = mControls.find(controlId);
     return found == mControls.end() ? nullptr : found->second;
+}
+
+void VarnDialog::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    followVisibility();
+}
+
+void VarnDialog::hideEvent(QHideEvent* event)
+{
+    QDialog::hideEvent(event);
+    followVisibility();
+}
+
+void VarnDialog::changeEvent(QEvent* event)
+{
+    QDialog::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        followVisibility();
+}
+
+void VarnDialog::followVisibility()
+{
+    const bool shown = isVisible() && !isMinimized();
+    if (shown == mPanel.viewShown())
+        return;
+    // Hidden or minimised, the radar stands still, nothing is drawn, and
+    // the timer wakes the program only for the refresh.
+    mPanel.setViewShown(shown);
+    mStepsSinceRefresh = 0;
+    mTimer.start(shown ? kAnimationMilliseconds : kRefreshMilliseconds);
 }
 
 void VarnDialog::reject()
@@ -278,22 +359,34 @@ void VarnDialog::loadStaticResources()
     icon.addPixmap(toPixmap(renderIcon(kIconGroupMain, kIconSmallSize)));
     icon.addPixmap(toPixmap(renderIcon(kIconGroupMain, kIconLargeSize)));
     setWindowIcon(icon);
-    for (int frame = 1; frame <= kRadarFrameCount; ++frame)
-        mRadarFrames[static_cast<std::size_t>(frame - 1)] = toPixmap(renderRadarFrame(frame));
+    std::array<Image, kRadarFrameCount> frames;
+    for (int frame = 1; frame <= kRadarFrameCount; ++frame) {
+        const auto i = static_cast<std::size_t>(frame - 1);
+        frames[i] = renderRadarFrame(frame);
+        mRadarFrames[i] = toPixmap(frames[i]);
+    }
+    // What each step of the sweep changes, from frame k to the next.
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const PixelRect r = changedRect(frames[i], frames[(i + 1) % frames.size()]);
+        mRadarSteps[i] = QRect(r.x, r.y, r.width, r.height);
+    }
 }
 
 void VarnDialog::showRadarFrame(int frame)
 {
     if (mRadar == nullptr)
         return;
-    // Every frame pixel is opaque: with a frame shown nothing behind the
-    // radar needs repainting ten times a second.
-    const bool shown = frame >= 1 && frame <= kRadarFrameCount;
-    mRadar->setAttribute(Qt::WA_OpaquePaintEvent, shown);
-    if (shown)
-        mRadar->setPixmap(mRadarFrames[static_cast<std::size_t>(frame - 1)]);
-    else
-        mRadar->clear();
+    const bool valid = frame >= 1 && frame <= kRadarFrameCount;
+    if (!valid) {
+        mRadar->showFrame(QPixmap(), QRect());
+        mRadarFrame = 0;
+        return;
+    }
+    // The next frame of the sweep: only the sector that moved is drawn.
+    const bool step = mRadarFrame >= 1 && frame == mRadarFrame % kRadarFrameCount + 1;
+    const QRect changed = step ? mRadarSteps[static_cast<std::size_t>(mRadarFrame - 1)] : QRect();
+    mRadarFrame = frame;
+    mRadar->showFrame(mRadarFrames[static_cast<std::size_t>(frame - 1)], changed);
 }
 
 std::uint32_t VarnDialog::readPingAddress()

@@ -25,6 +25,7 @@ class KivSrv;
 namespace kiv::qt {
 
 class Ipv4AddressEdit;
+class RadarView;
 
 // The colour an indicator is painted in for a state; the dialog's own
 // background for anything else.
@@ -60,7 +61,19 @@ public:
 public slots:
     void reject() override;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
 private:
+    static constexpr int kRefreshMilliseconds = 500;
+    static constexpr int kAnimationMilliseconds = 100;
+
+    // Tells the panel whether the dialog can be seen, and runs the radar
+    // only while it can.
+    void followVisibility();
+    void onTimer();
     void buildControls();
     void finish(int result);
     void stopServiceHost();
@@ -79,11 +92,13 @@ private:
     StatusPanel mPanel;
     std::map<int, QWidget*> mControls;
     QListWidget* mEventList = nullptr;
-    QLabel* mRadar = nullptr;
+    RadarView* mRadar = nullptr;
     Ipv4AddressEdit* mAddress = nullptr;
     std::array<QPixmap, kRadarFrameCount> mRadarFrames;
-    QTimer mRefreshTimer;
-    QTimer mAnimationTimer;
+    std::array<QRect, kRadarFrameCount> mRadarSteps;  // changed from frame k to k + 1
+    int mRadarFrame = 0;  // shown, or 0 when none of the frames
+    QTimer mTimer;  // radar steps and refresh
+    int mStepsSinceRefresh = 0;
 };
 
 }  // namespace kiv::qt

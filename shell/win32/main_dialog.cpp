@@ -90,6 +90,19 @@ void onTimer(WPARAM timerId)
         gPanel.refreshStatusPanel();
 }
 
+// Hidden or minimised, the radar stands still and nothing is drawn; the
+// refresh goes on, so no event is lost meanwhile.
+void followVisibility(HWND dialog, bool shown)
+{
+    if (shown == gPanel.viewShown())
+        return;
+    gPanel.setViewShown(shown);
+    if (shown)
+        ::SetTimer(dialog, IDT_ANIMATION, kAnimationMilliseconds, nullptr);
+    else
+        ::KillTimer(dialog, IDT_ANIMATION);
+}
+
 // Indicators get the brush and background colour of their state; every
 // other static (and every indicator without a watchdog server) keeps the
 // default colours.
@@ -259,6 +272,15 @@ INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
             return onCommand(dialog, LOWORD(wParam));
         case WM_TIMER:
             onTimer(wParam);
+            return FALSE;
+        case WM_SIZE:
+            if (wParam == SIZE_MINIMIZED)
+                followVisibility(dialog, false);
+            else if (wParam == SIZE_RESTORED || wParam == SIZE_MAXIMIZED)
+                followVisibility(dialog, ::IsWindowVisible(dialog) != FALSE);
+            return FALSE;
+        case WM_SHOWWINDOW:
+            followVisibility(dialog, wParam != FALSE && !::IsIconic(dialog));
             return FALSE;
         case WM_CTLCOLORSTATIC:
             return onCtlColorStatic(reinterpret_cast<HDC>(wParam), reinterpret_cast<HWND>(lParam));

@@ -1,6 +1,8 @@
 // The real service on real sockets, in the namespaces the harness made: the
 // program's side holds 10.1.2.5/24 and 192.168.7.20/24, the peer side plays
 // the watchdog servers (10.1.2.1, 192.168.7.1) and remote beacons.
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
 
 #include <boost/asio/post.hpp>
@@ -12,6 +14,7 @@
 #include "core/kiv_srv.h"
 #include "core/text_helpers.h"
 #include "metrics/os_description.h"
+#include "net/udp_kiv_server.h"
 #include "support/fake_host.h"
 #include "support/log_capture.h"
 #include "support/running_service.h"
@@ -337,6 +340,108 @@ TEST_F(StatusPort, LongDatagramThenShortOneReadsCorrectly)
     ASSERT_TRUE(requester.receive());
     EXPECT_TRUE(log.contains("SIP RX DATA  bytes_transferred=[1501] data=[" + std::string(1501, 'z') + "]\n"));
     EXPECT_TRUE(log.contains("SIP RX DATA  bytes_transferred=[15] data=[STATUS_REQUEST ]\n"));
+}
+
+// Requests that are all waiting when the worker wakes, without the reply
+// bound (as the benchmark runs it).
+class StatusBurst : public StatusPort
+{
+protected:
+    StatusBurst() { options.statusRate = 0; }
+
+    static std::string request(int i) { return "STATUS_REQUEST " + std::to_string(i); }
+};
+
+TEST_F(StatusBurst, WaitingRequestsAreAnsweredInOrderWithTheLogOfOneReceiveEach)
+{
+    constexpr int kBurst = 20;  // within one wake-up's limit
+    static_assert(kBurst < kiv::UdpKivServer::kDrainLimit);
+    UdpPeer requester("10.1.2.1", 0, Where::PeerNamespace);
+    const std::string from = "10.1.2.1:" + std::to_string(requester.port());
+    std::promise<void> release = holdWorker();
+    for (int i = 0; i < kBurst; ++i)
+        ASSERT_TRUE(requester.sendTo(request(i), "10.1.2.5", kStatusPort));
+    release.set_value();
+    for (int i = 0; i < kBurst; ++i) {
+        const std::optional<Datagram> reply = requester.receive();
+        ASSERT_TRUE(reply) << "reply " << i;
+        EXPECT_EQ(expectedReply(), reply->data);
+    }
+
+    // Each request leaves the same lines, in the order the requests came,
+    // as when every datagram had a receive of its own.
+    std::vector<std::string> expected;
+    for (int i = 0; i < kBurst; ++i) {
+        const std::string text = request(i);
+        const std::vector<std::string> one = {
+            "==>  UdpKivServer::handle_receive\n",
+            "RX DATA FROM=[" + from + "]\n",
+            "SIP RX DATA  bytes_transferred=[" + std::to_string(text.size()) + "] data=[" + text + "]\n",
+            "UdpKivServer::parseKivMessage\n",
+            "RX DATA FROM=[" + from + "]\n",
+            "STATUS_REQUEST",
+            "UdpKivServer::decodeKivMessage",
+            "UdpKivServer::handle_STATUS_REQUEST",
+            "remote_endpoint_=[" + from + "]\n",
+            "UdpKivMessage::~UdpKivMessage\n",
+            "<> UdpKivServer::start_receive\n",
+            "<==  UdpKivServer::handle_receive\n",
+        };
+        expected.insert(expected.end(), one.begin(), one.end());
+    }
+    std::vector<std::string> lines;
+    ASSERT_TRUE(waitFor([&] {
+        lines = log.lines();
+        return log.contains("<==  UdpKivServer::handle_receive\n") &&
+               std::count(lines.begin(), lines.end(), "<==  UdpKivServer::handle_receive\n") >= kBurst;
+    }));
+    const auto first = std::find(lines.begin(), lines.end(), expected[2]);
+    ASSERT_NE(lines.end(), first);
+    ASSERT_GE(std::distance(lines.begin(), first), 2);
+    const std::vector<std::string> seen(first - 2, std::min(lines.end(), first - 2 + static_cast<long>(expected.size())));
+    EXPECT_EQ(expected, seen);
+}
+
+TEST_F(StatusBurst, ALongBurstLetsOtherWorkInBetween)
+{
+    constexpr int kBurst = 3 * kiv::UdpKivServer::kDrainLimit;
+    // When the first reply has gone, other work is queued on the worker (as
+    // the tick's timer would be); it must not wait for the whole burst.
+    struct Seen {
+        std::atomic<int> replied{0};
+        std::atomic<int> repliedBeforeOther{-1};
+        std::atomic<bool> queued{false};
+    };
+    auto seen = std::make_shared<Seen>();
+    boost::asio::io_context& worker = server->ioContext();
+    kiv::setDebugLogWriter([seen, &worker](const std::string& line) {
+        if (line.rfind("remote_endpoint_=", 0) != 0)
+            return;
+        ++seen->replied;
+        if (!seen->queued.exchange(true))
+            boost::asio::post(worker, [seen] { seen->repliedBeforeOther = seen->replied.load(); });
+    });
+    UdpPeer requester("10.1.2.1", 0, Where::PeerNamespace);
+    std::promise<void> release = holdWorker();
+    for (int i = 0; i < kBurst; ++i)
+        ASSERT_TRUE(requester.sendTo(request(i), "10.1.2.5", kStatusPort));
+    release.set_value();
+    EXPECT_EQ(kBurst, requester.drain(std::chrono::milliseconds(500)));
+    ASSERT_TRUE(waitFor([&] { return seen->repliedBeforeOther.load() >= 0; }));
+    EXPECT_LT(seen->repliedBeforeOther.load(), kBurst);
+}
+
+TEST_F(Network, WaitingAnnouncementsAreAllCounted)
+{
+    constexpr int kBurst = 2 * MulticastReceiver::kDrainLimit + 5;
+    auto beacon = localBeacon("10.0.0.9");
+    std::promise<void> release = holdWorker();
+    for (int i = 0; i < kBurst; ++i)
+        ASSERT_TRUE(beacon->sendTo(announcement("burst"), kGroup, kBeaconPort));
+    release.set_value();
+    EXPECT_TRUE(waitFor([&] {
+        return slots([](kiv::BeaconSlots& b) { return b[0].mMessageCount == kBurst - 1; });
+    })) << slots([](kiv::BeaconSlots& b) { return b[0].mMessageCount; });
 }
 
 TEST_F(Network, CloudDatagramsBecomeEventLines)

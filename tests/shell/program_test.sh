@@ -84,7 +84,23 @@ refused() {
   [ ! -s "$log/refused.out" ] || fail "$(basename "$program") $* wrote to standard output"
 }
 
+# logged FIXED-TEXT FILE: waits up to 5 s for a line holding the text.
+logged() {
+  for _ in $(seq 1 500); do
+    grep -qF -- "$1" "$2" && return 0
+    sleep 0.01
+  done
+  kill $pid 2>/dev/null
+  fail "no line with '$1' in $(basename "$2")"
+}
+
 start service "$service" --allow-status-from 10.1.2.0/24,127.0.0.1 --status-rate 5
+# Standard error and output in files: every log line and the console echo
+# are written (only /dev/null drops them unformatted).
+printf 'STATUS_REQUEST ' >/dev/udp/127.0.0.1/45654
+logged 'SIP RX DATA  bytes_transferred=[15] data=[STATUS_REQUEST ]' "$log/service.err"
+logged 'remote_endpoint_=[127.0.0.1:' "$log/service.err"
+logged 'CPU Total usage:' "$log/service.out"
 # While the first instance holds the command port, a wrong command line is
 # still refused as such: it ends before any socket is opened.
 for program in "$service" "$dialog"; do

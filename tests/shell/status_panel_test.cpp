@@ -2,6 +2,7 @@
 // running, so the slots change only when a test changes them.
 #include "shell/status_panel.h"
 
+#include <algorithm>
 #include <atomic>
 #include <map>
 #include <thread>
@@ -252,6 +253,40 @@ TEST_F(StatusPanelTest, RefreshNeverPairsAPingTargetWithAnotherTargetsHealth)
     beacon.join();
     EXPECT_EQ("", mixedInSlot) << "after " << rounds << " refreshes";
     EXPECT_EQ("", mixedShown) << "after " << rounds << " refreshes";
+
+TEST_F(StatusPanelTest, NothingIsDrawnWhileHiddenAndEverythingOnceShownAgain)
+{
+    panel.refreshStatusPanel();
+    panel.advanceAnimation();
+    const std::map<int, int> writesBefore = view.textWrites;
+    panel.refreshStatusPanel();  // nothing changed: nothing written
+    EXPECT_EQ(writesBefore, view.textWrites);
+
+    panel.setViewShown(false);
+    const std::size_t repaintsBefore = view.repaints.size();
+    const std::size_t framesBefore = view.framesShown.size();
+    edit(0, [](kiv::BeaconTracker& b) {
+        b.mIpAddressText = "10.0.0.9";
+        b.mMissedTicks = 3;
+    });
+    gEventText.append("\rwhile hidden\r");
+    for (int i = 0; i < 3; ++i) {
+        panel.refreshStatusPanel();
+        panel.advanceAnimation();
+    }
+    EXPECT_EQ(writesBefore, view.textWrites);
+    EXPECT_EQ(repaintsBefore, view.repaints.size());
+    EXPECT_EQ(framesBefore, view.framesShown.size());
+    EXPECT_EQ(2, beaconState(0)) << "the state is still decided";
+    EXPECT_EQ(1, std::count(view.added.begin(), view.added.end(), "while hidden")) << "events are not lost";
+
+    panel.setViewShown(true);
+    EXPECT_EQ(repaintsBefore + 6, view.repaints.size()) << "every indicator once";
+    ASSERT_EQ(framesBefore + 1, view.framesShown.size());
+    EXPECT_EQ(1, view.framesShown.back()) << "the frame it stopped at";
+    panel.refreshStatusPanel();
+    EXPECT_EQ("10.0.0.9 :  :  : 0", view.texts[IDC_BEACON_TEXT0]);
+    EXPECT_EQ(writesBefore.at(IDC_HOST_NAME) + 1, view.textWrites[IDC_HOST_NAME]) << "every text once";
 }
 
 TEST_F(StatusPanelTest, SlotTextsAndStaticInformation)
@@ -273,7 +308,7 @@ TEST_F(StatusPanelTest, SlotTextsAndStaticInformation)
     EXPECT_FALSE(view.texts[IDC_OS_DESC].empty());
     EXPECT_EQ(1, view.textWrites[IDC_OS_DESC]) << "the OS description is shown once";
     EXPECT_EQ(1, view.staticLoads);
-    EXPECT_EQ(2, view.textWrites[IDC_HOST_NAME]);
+    EXPECT_EQ(1, view.textWrites[IDC_HOST_NAME]) << "an unchanged text is not written again";
     EXPECT_EQ("0", view.texts[IDC_CPU]);
     EXPECT_EQ((std::vector<int>{0, 1, 2}), view.framesShown);
 }

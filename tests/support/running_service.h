@@ -69,6 +69,23 @@ protected:
         return result.get();
     }
 
+    // Holds the worker in a handler until the returned promise is set (or
+    // dropped), so that datagrams sent meanwhile are all waiting when it
+    // next wakes.
+    std::promise<void> holdWorker()
+    {
+        std::promise<void> release;
+        auto held = std::make_shared<std::shared_future<void>>(release.get_future().share());
+        auto entered = std::make_shared<std::promise<void>>();
+        std::future<void> inside = entered->get_future();
+        boost::asio::post(server->ioContext(), [held, entered] {
+            entered->set_value();
+            held->wait();
+        });
+        inside.wait();
+        return release;
+    }
+
     // Runs a tick's work on the worker, as the timer would, and waits for it.
     void tick(int count = 1)
     {

@@ -307,3 +307,32 @@ TEST(RadarIcon, MainIconSweepIsUpperRight)
     EXPECT_EQ(icon.pixel(9, 8), kiv::kRadarScreenGreen);  // upper left
     EXPECT_EQ(icon.pixel(22, 22), kiv::kRadarScreenGreen);
 }
+
+TEST(RadarArt, ChangedRectHoldsEveryDifferenceAndNoMore)
+{
+    for (int frame = 1; frame <= kiv::kRadarFrameCount; ++frame) {
+        const kiv::Image from = kiv::renderRadarFrame(frame);
+        const kiv::Image to = kiv::renderRadarFrame(frame % kiv::kRadarFrameCount + 1);
+        const kiv::PixelRect r = kiv::changedRect(from, to);
+        ASSERT_GT(r.width, 0) << frame;
+        // A step of the sweep touches part of the screen, not all of it.
+        EXPECT_LT(r.width * r.height, from.width * from.height) << frame;
+        bool leftEdge = false, rightEdge = false, topEdge = false, bottomEdge = false;
+        for (int y = 0; y < from.height; ++y) {
+            for (int x = 0; x < from.width; ++x) {
+                const bool inside = x >= r.x && x < r.x + r.width && y >= r.y && y < r.y + r.height;
+                if (from.pixel(x, y) == to.pixel(x, y))
+                    continue;
+                ASSERT_TRUE(inside) << frame << ": " << x << "," << y;
+                leftEdge |= x == r.x;
+                rightEdge |= x == r.x + r.width - 1;
+                topEdge |= y == r.y;
+                bottomEdge |= y == r.y + r.height - 1;
+            }
+        }
+        EXPECT_TRUE(leftEdge && rightEdge && topEdge && bottomEdge) << "not the smallest, frame " << frame;
+    }
+    const kiv::Image same = kiv::renderRadarFrame(3);
+    EXPECT_EQ(0, kiv::changedRect(same, same).width);
+}
+

@@ -1,0 +1,49 @@
+// Linux: one recvmmsg takes everything that is waiting, up to the batch.
+#include "net/datagram_batch.h"
+
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace kiv {
+
+DatagramBatch::DatagramBatch(std::size_t datagramSize)
+    : mDatagramSize(datagramSize), mStorage(datagramSize * kCapacity)
+{
+}
+
+std::size_t DatagramBatch::receive(boost::asio::ip::udp::socket& socket, std::size_t max,
+                                   boost::system::error_code& error)
+{
+    const std::size_t count = std::min(max, kCapacity);
+    std::array<iovec, kCapacity> parts{};
+    std::array<mmsghdr, kCapacity> messages{};
+    for (std::size_t i = 0; i < count; ++i) {
+        parts[i].iov_base = &mStorage[i * mDatagramSize];
+        parts[i].iov_len = mDatagramSize;
+        msghdr& header = messages[i].msg_hdr;
+        header.msg_name = mSenders[i].data();
+        header.msg_namelen = static_cast<socklen_t>(mSenders[i].capacity());
+        header.msg_iov = &parts[i];
+        header.msg_iovlen = 1;
+    }
+    int got = -1;
+    do {
+        got = ::recvmmsg(socket.native_handle(), messages.data(), static_cast<unsigned>(count), MSG_DONTWAIT,
+                         nullptr);
+    } while (got < 0 && errno == EINTR);
+    if (got < 0) {
+        error = boost::system::error_code(errno, boost::asio::error::get_system_category());
+        return 0;
+    }
+    error = boost::system::error_code();
+    for (int i = 0; i < got; ++i) {
+        mSizes[i] = messages[i].msg_len;
+        mSenders[i].resize(messages[i].msg_hdr.msg_namelen);
+    }
+    return static_cast<std::size_t>(got);
+}
+
+}  // namespace kiv
