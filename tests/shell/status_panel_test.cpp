@@ -253,6 +253,7 @@ TEST_F(StatusPanelTest, RefreshNeverPairsAPingTargetWithAnotherTargetsHealth)
     beacon.join();
     EXPECT_EQ("", mixedInSlot) << "after " << rounds << " refreshes";
     EXPECT_EQ("", mixedShown) << "after " << rounds << " refreshes";
+}
 
 TEST_F(StatusPanelTest, NothingIsDrawnWhileHiddenAndEverythingOnceShownAgain)
 {
