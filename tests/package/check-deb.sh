@@ -52,21 +52,21 @@ for dependency in libc6 libstdc++6 libqt6widgets6 libsystemd0 qt6-qpa-plugins; d
 done
 
 step "systemd-analyze verify accepts the unit"
-dpkg-deb -x "$package" "$work/root"
+dpkg-deb -x "$package" "$work/tree"
 dpkg-deb -e "$package" "$work/control"
 # The system's own units (targets the unit refers to), beside the package's.
-cp -an /lib/systemd/system/. "$work/root/lib/systemd/system/"
-systemd-analyze verify --man=no --root="$work/root" varnwin32.service || fail "systemd-analyze verify"
+cp -an /lib/systemd/system/. "$work/tree/lib/systemd/system/"
+systemd-analyze verify --man=no --root="$work/tree" varnwin32.service || fail "systemd-analyze verify"
 
 step "the unit is supervised and hardened"
-unit=$work/root/lib/systemd/system/varnwin32.service
+unit=$work/tree/lib/systemd/system/varnwin32.service
 for line in Type=notify WatchdogSec=10s Restart=on-failure ExecStart=/usr/bin/varnwin32-service \
   DynamicUser=yes ProtectSystem=strict ProtectHome=yes PrivateTmp=yes NoNewPrivileges=yes \
   "RestrictAddressFamilies=AF_INET AF_NETLINK AF_UNIX" CapabilityBoundingSet= \
   MemoryDenyWriteExecute=yes SystemCallFilter=@system-service WantedBy=multi-user.target; do
   grep -qxF "$line" "$unit" || fail "the unit lacks $line"
 done
-exposure=$(systemd-analyze security --offline=yes --root="$work/root" varnwin32.service 2>/dev/null |
+exposure=$(systemd-analyze security --offline=yes --root="$work/tree" varnwin32.service 2>/dev/null |
   sed -n 's/.*Overall exposure level for varnwin32.service: \([0-9.]*\).*/\1/p')
 echo "   exposure: ${exposure:-?}"
 awk -v e="${exposure:-99}" 'BEGIN { exit !(e <= 2.0) }' || fail "exposure ${exposure:-?} above 2.0"
