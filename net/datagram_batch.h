@@ -19,7 +19,10 @@ public:
 
     // Each datagram is cut to `datagramSize` bytes, as a receive into a
     // buffer of that size cuts it.
-    explicit DatagramBatch(std::size_t datagramSize);
+    explicit DatagramBatch(std::size_t datagramSize)
+        : mDatagramSize(datagramSize), mStorage(datagramSize * kCapacity)
+    {
+    }
     DatagramBatch(const DatagramBatch&) = delete;
     DatagramBatch& operator=(const DatagramBatch&) = delete;
 

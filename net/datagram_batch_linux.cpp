@@ -9,11 +9,6 @@
 
 namespace kiv {
 
-DatagramBatch::DatagramBatch(std::size_t datagramSize)
-    : mDatagramSize(datagramSize), mStorage(datagramSize * kCapacity)
-{
-}
-
 std::size_t DatagramBatch::receive(boost::asio::ip::udp::socket& socket, std::size_t max,
                                    boost::system::error_code& error)
 {

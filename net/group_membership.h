@@ -26,9 +26,6 @@ public:
     // and tried again at the next call; addresses no longer listed are left.
     void update(const std::vector<std::uint32_t>& addresses);
 
-    bool joinedDefault() const { return mDefaultJoined; }
-    bool joinedOn(std::uint32_t address) const { return mJoined.count(address) != 0; }
-
 private:
     bool join(std::uint32_t interfaceAddress, bool isDefault);
 

@@ -203,14 +203,5 @@ void MulticastReceiver::sendData(std::string text, std::string remAddr, int port
 
 void MulticastReceiver::send(const std::string& data, const udp::endpoint& destination)
 {
-    boost::system::error_code error;
-    for (;;) {
-        mSocket.send_to(asio::buffer(data), destination, 0, error);
-        if (error != asio::error::would_block && error != asio::error::try_again)
-            break;
-        // No room just now: wait for it, as a blocking send does.
-        mSocket.wait(udp::socket::wait_write);
-    }
-    if (error)
-        throw boost::system::system_error(error, "send_to");
+    kiv::sendWaitingForRoom(mSocket, asio::buffer(data), destination);
 }

@@ -25,4 +25,9 @@ bool waitsForReadable();
 // the group is joined by its GroupMembership. Throws what Asio throws.
 void openGroupListener(boost::asio::ip::udp::socket& socket, unsigned short port);
 
+// Sends one datagram on a socket kept non-blocking for its receives, waiting
+// for room as a blocking send does. Throws system_error ("send_to").
+void sendWaitingForRoom(boost::asio::ip::udp::socket& socket, boost::asio::const_buffer data,
+                        const boost::asio::ip::udp::endpoint& destination);
+
 }  // namespace kiv

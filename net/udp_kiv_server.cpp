@@ -248,16 +248,7 @@ void UdpKivServer::handle_STATUS_REQUEST(std::shared_ptr<UdpKivMessage> message)
 
 void UdpKivServer::sendReply(const udp::endpoint& to)
 {
-    boost::system::error_code error;
-    for (;;) {
-        mSocket.send_to(asio::buffer(mReply), to, 0, error);
-        if (error != asio::error::would_block && error != asio::error::try_again)
-            break;
-        // No room just now: wait for it, as the blocking send did.
-        mSocket.wait(udp::socket::wait_write);
-    }
-    if (error)
-        throw boost::system::system_error(error, "send_to");
+    sendWaitingForRoom(mSocket, asio::buffer(mReply), to);
 }
 
 const std::string& UdpKivServer::hostAddressText()
