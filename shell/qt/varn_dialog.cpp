@@ -1,7 +1,5 @@
 #include "shell/qt/varn_dialog.h"
 
-#include <algorithm>
-#include <cstring>
 #include <functional>
 
 #include <QApplication>
@@ -10,7 +8,6 @@
 #include <QStyleFactory>
 #include <QGroupBox>
 #include <QIcon>
-#include <QImage>
 #include <QLabel>
 #include <QListWidget>
 #include <QPaintEvent>
@@ -19,6 +16,7 @@
 
 #include "core/kiv_srv.h"
 #include "shell/qt/ipv4_address_edit.h"
+#include "shell/qt/radar_view.h"
 #include "shell/resource_ids.h"
 
 namespace kiv::qt {
@@ -63,56 +61,7 @@ private:
     std::function<std::optional<int>()> mState;
 };
 
-QPixmap toPixmap(const Image& image)
-{
-    // A picture without transparent pixels is drawn by copying, not blending.
-    const bool opaque = std::all_of(image.pixels.begin(), image.pixels.end(),
-                                    [](std::uint32_t p) { return (p >> 24) == 0xFF; });
-    QImage result(image.width, image.height, opaque ? QImage::Format_RGB32 : QImage::Format_ARGB32);
-    for (int y = 0; y < image.height; ++y)
-        std::memcpy(result.scanLine(y), &image.pixels[static_cast<std::size_t>(y * image.width)],
-                    static_cast<std::size_t>(image.width) * sizeof(std::uint32_t));
-    return QPixmap::fromImage(result);
-}
-
 }  // namespace
-
-// The radar picture: draws its frame straight from the pixmap, opaque, and
-// when the frame steps on, only the part that differs from the one before.
-class RadarView : public QWidget
-{
-public:
-    explicit RadarView(QWidget* parent) : QWidget(parent)
-    {
-        setAttribute(Qt::WA_OpaquePaintEvent);
-        setAttribute(Qt::WA_NoSystemBackground);
-    }
-
-    // `changed` is the part that differs from what is shown now; an empty
-    // rectangle repaints it all.
-    void showFrame(const QPixmap& frame, const QRect& changed)
-    {
-        mFrame = frame;
-        // Painted now rather than through a posted update: one wake-up of
-        // the event loop fewer, ten times a second.
-        if (isVisible())
-            repaint(changed.isEmpty() ? rect() : changed);
-    }
-
-protected:
-    void paintEvent(QPaintEvent* event) override
-    {
-        QPainter painter(this);
-        const QRect area = event->rect();
-        if (mFrame.isNull())
-            painter.fillRect(area, palette().color(QPalette::Window));
-        else
-            painter.drawPixmap(area, mFrame, area);
-    }
-
-private:
-    QPixmap mFrame;
-};
 
 void applyDialogStyle()
 {
@@ -238,7 +187,8 @@ void VarnDialog::buildControls()
             if (entry.id == IDC_RADAR) {
                 // The template's image until the animation takes over.
                 mRadar = new RadarView(this);
-                mRadar->showFrame(toPixmap(renderRadarFrame(radarFrameForBitmapId(kRadarFirstBitmapId))), QRect());
+                mRadar->addPicture(renderRadarFrame(radarFrameForBitmapId(kRadarFirstBitmapId)));
+                mRadar->showPicture(kTemplatePicture, QRect());
                 widget = mRadar;
                 break;
             }
@@ -359,12 +309,16 @@ void VarnDialog::loadStaticResources()
     icon.addPixmap(toPixmap(renderIcon(kIconGroupMain, kIconSmallSize)));
     icon.addPixmap(toPixmap(renderIcon(kIconGroupMain, kIconLargeSize)));
     setWindowIcon(icon);
+    if (mRadar == nullptr || mRadarFramesAdded)
+        return;
+    // Frame k becomes the radar's picture k, after the template's.
     std::array<Image, kRadarFrameCount> frames;
     for (int frame = 1; frame <= kRadarFrameCount; ++frame) {
         const auto i = static_cast<std::size_t>(frame - 1);
         frames[i] = renderRadarFrame(frame);
-        mRadarFrames[i] = toPixmap(frames[i]);
+        mRadar->addPicture(frames[i]);
     }
+    mRadarFramesAdded = true;
     // What each step of the sweep changes, from frame k to the next.
     for (std::size_t i = 0; i < frames.size(); ++i) {
         const PixelRect r = changedRect(frames[i], frames[(i + 1) % frames.size()]);
@@ -376,9 +330,9 @@ void VarnDialog::showRadarFrame(int frame)
 {
     if (mRadar == nullptr)
         return;
-    const bool valid = frame >= 1 && frame <= kRadarFrameCount;
+    const bool valid = mRadarFramesAdded && frame >= 1 && frame <= kRadarFrameCount;
     if (!valid) {
-        mRadar->showFrame(QPixmap(), QRect());
+        mRadar->showPicture(kNoPicture, QRect());
         mRadarFrame = 0;
         return;
     }
@@ -386,7 +340,7 @@ void VarnDialog::showRadarFrame(int frame)
     const bool step = mRadarFrame >= 1 && frame == mRadarFrame % kRadarFrameCount + 1;
     const QRect changed = step ? mRadarSteps[static_cast<std::size_t>(mRadarFrame - 1)] : QRect();
     mRadarFrame = frame;
-    mRadar->showFrame(mRadarFrames[static_cast<std::size_t>(frame - 1)], changed);
+    mRadar->showPicture(frame, changed);
 }
 
 std::uint32_t VarnDialog::readPingAddress()

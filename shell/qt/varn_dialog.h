@@ -94,7 +94,9 @@ private:
     QListWidget* mEventList = nullptr;
     RadarView* mRadar = nullptr;
     Ipv4AddressEdit* mAddress = nullptr;
-    std::array<QPixmap, kRadarFrameCount> mRadarFrames;
+    static constexpr int kNoPicture = -1;
+    static constexpr int kTemplatePicture = 0;  // then frames 1 to 16
+    bool mRadarFramesAdded = false;
     std::array<QRect, kRadarFrameCount> mRadarSteps;  // changed from frame k to k + 1
     int mRadarFrame = 0;  // shown, or 0 when none of the frames
     QTimer mTimer;  // radar steps and refresh
