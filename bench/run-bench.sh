@@ -114,7 +114,7 @@ bin=$build/bench
 service=$build/shell/varnwin32-service
 dialog=$build/shell/qt/varnwin32
 for f in "$service" "$dialog" "$bin/udp_rr" "$bin/udp_blast" "$bin/start_stop" \
-  "$bin/minimal_udp_server" "$bin/minimal_mcast_recv"; do
+  "$bin/minimal_udp_server" "$bin/minimal_mcast_recv" "$bin/minimal_tick"; do
   [ -x "$f" ] || die "$f is not built"
 done
 
@@ -328,6 +328,12 @@ zabbix_agentd -f -c "$work/zabbix_agentd.conf" >"$work/zabbix.out" 2>&1 &
 zabbix_pid=$!
 started+=("$zabbix_pid")
 
+# The floor under the service's idle cost: a bare once-a-second wake-up
+# that reads /proc/stat, as the service's tick must.
+"$bin/minimal_tick" --max-seconds 3600 &
+tick_pid=$!
+started+=("$tick_pid")
+
 wait_status "$STATUS_PORT" || die "the service does not answer on port $STATUS_PORT"
 sleep "$IDLE_WARMUP"
 for p in "$idle_service" "$idle_dialog" "$monit_pid" "$zabbix_pid" "$snmpd_pid"; do
@@ -341,12 +347,12 @@ mapfile -t zabbix_pids < <(process_tree "$zabbix_pid")
 log "idle cost: measuring for $IDLE_SECONDS s"
 c0_service=$(cpu_ns "$idle_service"); c0_dialog=$(cpu_ns "$idle_dialog")
 c0_monit=$(cpu_ns "$monit_pid"); c0_zabbix=$(cpu_ns "${zabbix_pids[@]}")
-c0_snmpd=$(cpu_ns "$snmpd_pid"); c0_xvfb=$(cpu_ns "$xvfb_pid")
+c0_snmpd=$(cpu_ns "$snmpd_pid"); c0_xvfb=$(cpu_ns "$xvfb_pid"); c0_tick=$(cpu_ns "$tick_pid")
 sleep "$IDLE_SECONDS"
 c1_service=$(cpu_ns "$idle_service"); c1_dialog=$(cpu_ns "$idle_dialog")
 c1_monit=$(cpu_ns "$monit_pid"); c1_zabbix=$(cpu_ns "${zabbix_pids[@]}")
-c1_snmpd=$(cpu_ns "$snmpd_pid"); c1_xvfb=$(cpu_ns "$xvfb_pid")
-for p in "$idle_service" "$idle_dialog" "$monit_pid" "$zabbix_pid"; do
+c1_snmpd=$(cpu_ns "$snmpd_pid"); c1_xvfb=$(cpu_ns "$xvfb_pid"); c1_tick=$(cpu_ns "$tick_pid")
+for p in "$idle_service" "$idle_dialog" "$monit_pid" "$zabbix_pid" "$tick_pid"; do
   kill -0 "$p" 2>/dev/null || die "process $p ended during the idle window"
 done
 rss_service=$(rss_kib "$idle_service"); rss_dialog=$(rss_kib "$idle_dialog")
@@ -361,13 +367,14 @@ idle_cpu_monit=$(per_min "$c0_monit" "$c1_monit")
 idle_cpu_zabbix=$(per_min "$c0_zabbix" "$c1_zabbix")
 idle_cpu_snmpd=$(per_min "$c0_snmpd" "$c1_snmpd")
 idle_cpu_xvfb=$(per_min "$c0_xvfb" "$c1_xvfb")
+idle_cpu_tick=$(per_min "$c0_tick" "$c1_tick")
 record "idle seconds=$IDLE_SECONDS service_cpu_ms_per_min=$idle_cpu_service service_rss_kib=$rss_service" \
   "dialog_cpu_ms_per_min=$idle_cpu_dialog dialog_rss_kib=$rss_dialog xvfb_cpu_ms_per_min=$idle_cpu_xvfb" \
   "monit_cpu_ms_per_min=$idle_cpu_monit monit_rss_kib=$rss_monit" \
   "zabbix_cpu_ms_per_min=$idle_cpu_zabbix zabbix_rss_kib=$rss_zabbix zabbix_processes=${#zabbix_pids[@]}" \
-  "snmpd_cpu_ms_per_min=$idle_cpu_snmpd snmpd_rss_kib=$rss_snmpd"
+  "snmpd_cpu_ms_per_min=$idle_cpu_snmpd snmpd_rss_kib=$rss_snmpd bare_tick_cpu_ms_per_min=$idle_cpu_tick"
 
-for p in "$idle_service" "$idle_dialog" "$monit_pid" "$zabbix_pid"; do stop_pid "$p"; done
+for p in "$idle_service" "$idle_dialog" "$monit_pid" "$zabbix_pid" "$tick_pid"; do stop_pid "$p"; done
 sleep 0.2
 stop_zabbix_workers
 
@@ -560,6 +567,8 @@ row() { rows+=("| $1 | $2 | $3 | $4 | $5 |"); }
 
 row "Idle CPU per minute, service alone" "$(fmt "$idle_cpu_service") ms" "zabbix_agentd $(fmt "$idle_cpu_zabbix") ms" \
   "$(ratio "$idle_cpu_service" "$idle_cpu_zabbix")" "below zabbix_agentd: $(verdict lt "$idle_cpu_service" "$idle_cpu_zabbix")"
+row "Idle CPU per minute, service alone, against the floor" "$(fmt "$idle_cpu_service") ms" \
+  "bare 1 s /proc/stat loop $(fmt "$idle_cpu_tick") ms" "$(ratio "$idle_cpu_service" "$idle_cpu_tick")" "–"
 row "Idle resident memory, service alone" "$(mib "$rss_service")" "monit $(mib "$rss_monit")" \
   "$(ratio "$rss_service" "$rss_monit")" "below monit: $(verdict lt "$rss_service" "$rss_monit")"
 row "Idle CPU per minute, program with the dialog animating" "$(fmt "$idle_cpu_dialog") ms" "monit $(fmt "$idle_cpu_monit") ms" \
@@ -665,7 +674,7 @@ mcast_detail() {
   echo
   echo "How it was measured:"
   echo
-  echo "- Idle: all programs started together, $IDLE_WARMUP s to settle, then CPU time over $IDLE_SECONDS s (per-thread scheduler run time, given per minute) and resident memory (VmRSS) at the end, no traffic. The dialog program runs on Xvfb with its radar animating; Xvfb itself is not counted ($(fmt "$idle_cpu_xvfb") ms/min). monit: \`set daemon 1\` with one \`check system\` CPU rule. zabbix_agentd: Debian's configuration, passive checks only, ListenIP=127.0.0.1; the sum over its ${#zabbix_pids[@]} processes ($(fmt "$idle_cpu_zabbix") ms/min, $(mib "$rss_zabbix")). snmpd in the same window: $(fmt "$idle_cpu_snmpd") ms/min, $(mib "$rss_snmpd")."
+  echo "- Idle: all programs started together, $IDLE_WARMUP s to settle, then CPU time over $IDLE_SECONDS s (per-thread scheduler run time, given per minute) and resident memory (VmRSS) at the end, no traffic. The dialog program runs on Xvfb with its radar animating; Xvfb itself is not counted ($(fmt "$idle_cpu_xvfb") ms/min). monit: \`set daemon 1\` with one \`check system\` CPU rule. zabbix_agentd: Debian's configuration, passive checks only, ListenIP=127.0.0.1; the sum over its ${#zabbix_pids[@]} processes ($(fmt "$idle_cpu_zabbix") ms/min, $(mib "$rss_zabbix")). snmpd in the same window: $(fmt "$idle_cpu_snmpd") ms/min, $(mib "$rss_snmpd"). The floor: \`bench/minimal_tick\`, a bare loop that sleeps to each whole second and reads /proc/stat, the least the service's one-second tick with its CPU sample can cost."
   echo "- Status replies: one request datagram with 1 or 32 requests in flight (one socket each), $RR_SECONDS s after 0.5 s of warm-up, median of $RR_RUNS runs; servers on CPU 0, the client on CPU 0 (one CPU) or CPU 1 (split CPUs). VarnWin32 answers \`STATUS_REQUEST \` with its $(field bytes "$status_reply")-byte status text; the minimal server answers the same datagram with 200 bytes; snmpd answers an SNMPv2c GET of ssCpuIdle.0 (${snmp_request#reply })."
   echo "- Announcements: $(echo "$ANNOUNCEMENT" | wc -c | awk '{ print $1 - 1 }')-byte announcements to 224.2.2.224:34543 from ${#BEACONS[@]} beacon addresses in turn, paced (datagrams falling due together leave in batches of at most 8, never a catch-up burst), $MCAST_SECONDS s per rate; the receiver on CPU 0, the sender on CPU $blast_cpu. Lost = sent − datagrams read (the namespace's Udp InDatagrams); the figure is the highest rate reached before the first step with a loss. VarnWin32: $(mcast_detail varn). Minimal loop: $(mcast_detail minimal).${short_steps:+ The sender fell short of the rate asked for at: $short_steps (its CPU was busy; such a step counts at the rate really sent).}"
   echo "- Status flood: \`STATUS_REQUEST \` datagrams ($(echo -n "$REQUEST" | wc -c) bytes) to the service at $(fmt_int "$FLOOD_RATE")/s for $FLOOD_SECONDS s, from $FLOOD_SOURCES source addresses in turn (as forged sources would come), each source reading the replies sent back to it; the figure is the reply bytes over the request bytes. With the default bound ($(field replies "$(flood_line bounded)") replies to $(field sent "$(flood_line bounded)") requests) and with \`--status-rate 0\` ($(field replies "$(flood_line unbounded)") replies to $(field sent "$(flood_line unbounded)") requests). The service on CPU 0, the flood on CPU $blast_cpu."
