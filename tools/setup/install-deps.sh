@@ -10,7 +10,7 @@ packages=(
   libgtest-dev
   clang libclang-rt-14-dev
   iproute2 util-linux
-  qt6-base-dev libgl-dev fonts-dejavu-core
+  qt6-base-dev libgl-dev libxcb1-dev fonts-dejavu-core
   # Windows build (MinGW-w64; the GoogleTest sources come with libgtest-dev)
   # and its tests under Wine
   g++-mingw-w64-x86-64-posix
