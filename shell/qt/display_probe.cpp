@@ -28,14 +28,25 @@ bool dialogUsesX()
 
 }  // namespace
 
-bool xDisplayAnswers()
+XDisplayProbe::XDisplayProbe()
 {
     if (!dialogUsesX() || !isSet("DISPLAY"))
-        return false;
-    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-    const bool answers = xcb_connection_has_error(connection) == 0;
-    xcb_disconnect(connection);
-    return answers;
+        return;
+    mConnection = xcb_connect(nullptr, nullptr);
+    mAnswers = xcb_connection_has_error(mConnection) == 0;
+}
+
+XDisplayProbe::~XDisplayProbe()
+{
+    release();
+}
+
+void XDisplayProbe::release()
+{
+    // Also a connection that failed is given back.
+    if (mConnection != nullptr)
+        xcb_disconnect(mConnection);
+    mConnection = nullptr;
 }
 
 }  // namespace kiv::qt

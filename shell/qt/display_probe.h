@@ -3,12 +3,31 @@
 // library starts, instead of after it.
 #pragma once
 
+struct xcb_connection_t;
+
 namespace kiv::qt {
 
-// True only when the dialog will open on the X display and that display
-// accepts a connection now. False when another window system is chosen or
-// the choice is unclear, and when no display answers: the program then
-// waits for the windowing library to decide.
-bool xDisplayAnswers();
+// A connection to the X display, made only when the dialog will open there
+// (not on another window system, nor where the choice is unclear). It is
+// held until the program's own window connection is made: an X server
+// resets itself, shutting out new clients for a moment, when its last
+// client leaves, and this one may be the only client so far.
+class XDisplayProbe
+{
+public:
+    XDisplayProbe();
+    ~XDisplayProbe();
+    XDisplayProbe(const XDisplayProbe&) = delete;
+    XDisplayProbe& operator=(const XDisplayProbe&) = delete;
+
+    // The X display accepted the connection.
+    bool answers() const { return mAnswers; }
+    // Lets the connection go.
+    void release();
+
+private:
+    xcb_connection_t* mConnection = nullptr;
+    bool mAnswers = false;
+};
 
 }  // namespace kiv::qt

@@ -115,13 +115,15 @@ int main(int argc, char* argv[])
     // Never a service without a display. When the X display answers before
     // Qt starts (most of the start-up time is Qt's), the service starts now
     // and is ready while Qt connects; otherwise once Qt has its display.
-    const bool displayAnswered = kiv::qt::xDisplayAnswers();
+    kiv::qt::XDisplayProbe display;
+    const bool displayAnswered = display.answers();
     std::exception_ptr refused;
     if (displayAnswered) {
         catchStopSignals();
         refused = startServiceHost();
     }
     QApplication application(argc, argv);
+    display.release();
     qInstallMessageHandler(gQtDefaultHandler);
     if (!displayAnswered) {
         catchStopSignals();
