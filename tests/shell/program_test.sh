@@ -161,7 +161,10 @@ command -v Xvfb >/dev/null 2>&1 || fail "Xvfb not found (tools/setup/install-dep
 for n in $(seq 90 190); do
   [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
 done
-Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp >"$log/xvfb.log" 2>&1 &
+# The program is the display's first client, and the server ends when its
+# last client leaves (as a bare X server resets then, shutting out new
+# clients): a start that let go of the display before Qt held it fails.
+Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp -terminate >"$log/xvfb.log" 2>&1 &
 xvfb=$!
 for _ in $(seq 1 200); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
 [ -e "/tmp/.X11-unix/X$n" ] || { kill $xvfb; fail "Xvfb did not start: $(cat "$log/xvfb.log")"; }
@@ -184,8 +187,7 @@ if [ $status -ne 1 ] || ! once 'UDP port 45654 is already in use' "$log/x-box.er
   fail "second dialog program on an X display after SIGTERM: status $status, with: $(cat "$log/x-box.err")"
 fi
 stop x-dialog
-kill $xvfb
-wait $xvfb 2>/dev/null
+ends $xvfb 5 >/dev/null
 
 # Standard error read by a reader that goes away after the first line: the
 # program goes on answering and still stops cleanly.
