@@ -16,6 +16,7 @@
 #include "core/kiv_srv.h"
 #include "core/service_options.h"
 #include "shell/startup_failure.h"
+#include "shell/qt/display_probe.h"
 #include "shell/qt/varn_dialog.h"
 
 namespace {
@@ -34,6 +35,9 @@ void reportWindowFailure(QtMsgType type, const QMessageLogContext& context, cons
     const QByteArray text = message.toLocal8Bit();
     debugLog("VarnWin32 cannot open its window: %s\n", text.constData());
     debugLog("Headless stations run the windowless varnwin32-service instead.\n");
+    // A service started because the display answered stops cleanly.
+    delete gServiceHost;
+    gServiceHost = nullptr;
     std::_Exit(2);
 }
 
@@ -74,6 +78,18 @@ void closeOnStopSignals(QDialog& dialog)
     });
 }
 
+// Starts the service host; what stopped it, said once in the log, otherwise.
+std::exception_ptr startServiceHost()
+{
+    try {
+        gServiceHost = new kiv::KivSrv;
+        return nullptr;
+    } catch (const std::exception& error) {
+        kiv::reportStartupFailure(error);
+        return std::current_exception();
+    }
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -96,19 +112,34 @@ int main(int argc, char* argv[])
     if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
         qputenv("QT_XCB_NO_MITSHM", "1");
     gQtDefaultHandler = qInstallMessageHandler(reportWindowFailure);
+    // Never a service without a display. When the X display answers before
+    // Qt starts (most of the start-up time is Qt's), the service starts now
+    // and is ready while Qt connects; otherwise once Qt has its display.
+    kiv::qt::XDisplayProbe display;
+    const bool displayAnswered = display.answers();
+    std::exception_ptr refused;
+    if (displayAnswered) {
+        catchStopSignals();
+        refused = startServiceHost();
+    }
     QApplication application(argc, argv);
+    display.release();
     qInstallMessageHandler(gQtDefaultHandler);
-    catchStopSignals();
+    if (!displayAnswered) {
+        catchStopSignals();
+        refused = startServiceHost();
+    }
     kiv::qt::applyDialogStyle();
 
-    try {
-        gServiceHost = new kiv::KivSrv;
-    } catch (const std::exception& error) {
-        kiv::reportStartupFailure(error);
-        QMessageBox box(QMessageBox::Critical, QStringLiteral("Varn Win32"),
-                        QString::fromLocal8Bit(kiv::describeStartupFailure(error).c_str()));
-        closeOnStopSignals(box);
-        box.exec();
+    if (refused) {
+        try {
+            std::rethrow_exception(refused);
+        } catch (const std::exception& error) {
+            QMessageBox box(QMessageBox::Critical, QStringLiteral("Varn Win32"),
+                            QString::fromLocal8Bit(kiv::describeStartupFailure(error).c_str()));
+            closeOnStopSignals(box);
+            box.exec();
+        }
         return 1;
     }
 

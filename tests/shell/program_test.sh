@@ -3,9 +3,10 @@
 # exits 0; a second instance cannot have the command port and says so once
 # (the dialog program's message box closes on SIGTERM, status 1); the dialog
 # program without a display says why once, names the windowless program, and
-# exits non-zero; a closed standard error ends neither program; a wrong
-# command line ends either program with one line and status 2 before it
-# opens anything, and --help lists the options.
+# exits non-zero, and on an X display starts and refuses as elsewhere; a
+# closed standard error ends neither program; a wrong command line ends
+# either program with one line and status 2 before it opens anything, and
+# --help lists the options.
 #   program_test.sh SERVICE_PROGRAM DIALOG_PROGRAM
 set -u
 service=${1:?service program}
@@ -153,6 +154,41 @@ expected="--status-rate: '-1' is not a whole number from 0 to 100000" \
   env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb bash -c "$(declare -f refused fail); log=$log; refused $dialog --status-rate -1" ||
   exit 1
 
+# On an X display that answers, the service starts before Qt has its
+# display: the program still answers, its refusal still shows the box, and
+# SIGTERM still ends either cleanly.
+command -v Xvfb >/dev/null 2>&1 || fail "Xvfb not found (tools/setup/install-deps.sh installs it)"
+for n in $(seq 90 190); do
+  [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] || break
+done
+# The program is the display's first client, and the server ends when its
+# last client leaves (as a bare X server resets then, shutting out new
+# clients): a start that let go of the display before Qt held it fails.
+Xvfb ":$n" -screen 0 1024x768x24 -nolisten tcp -terminate >"$log/xvfb.log" 2>&1 &
+xvfb=$!
+for _ in $(seq 1 200); do [ -e "/tmp/.X11-unix/X$n" ] && break; sleep 0.05; done
+[ -e "/tmp/.X11-unix/X$n" ] || { kill $xvfb; fail "Xvfb did not start: $(cat "$log/xvfb.log")"; }
+DISPLAY=":$n" QT_QPA_PLATFORM=xcb start x-dialog "$dialog"
+answered || { kill $pid; kill $xvfb; fail "the dialog program on an X display does not answer"; }
+service_pid=$pid
+DISPLAY=":$n" QT_QPA_PLATFORM=xcb "$dialog" >"$log/x-box.out" 2>"$log/x-box.err" &
+box=$!
+for _ in $(seq 1 1000); do
+  grep -q 'UDP port 45654 is already in use' "$log/x-box.err" && break
+  kill -0 $box 2>/dev/null || break
+  sleep 0.01
+done
+kill -TERM $box
+ends $box 3
+status=$?
+pid=$service_pid
+if [ $status -ne 1 ] || ! once 'UDP port 45654 is already in use' "$log/x-box.err"; then
+  kill $pid $xvfb
+  fail "second dialog program on an X display after SIGTERM: status $status, with: $(cat "$log/x-box.err")"
+fi
+stop x-dialog
+ends $xvfb 5 >/dev/null
+
 # Standard error read by a reader that goes away after the first line: the
 # program goes on answering and still stops cleanly.
 closed_stderr() {
@@ -172,4 +208,4 @@ closed_stderr() {
 closed_stderr service-closed "$service"
 QT_QPA_PLATFORM=offscreen closed_stderr dialog-closed "$dialog"
 
-echo "start, stop on SIGTERM, refusal of a second instance, no display, closed standard error, wrong command lines: ok"
+echo "start, stop on SIGTERM, refusal of a second instance, no display, an X display, closed standard error, wrong command lines: ok"
