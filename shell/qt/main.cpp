@@ -105,9 +105,9 @@ int main(int argc, char* argv[])
     // A reader of standard error that goes away must not end the program:
     // log writes to it then fail quietly.
     std::signal(SIGPIPE, SIG_IGN);
-    // Ten times a second the dialog sends a few thousand pixels of radar.
-    // Through shared memory every such flush waits for the X server to
-    // confirm it, a round trip through Qt's event thread; the pixels sent
+    // A refresh sends the few pixels of the texts and indicators that
+    // changed. Through shared memory every such flush waits for the X server
+    // to confirm it, a round trip through Qt's event thread; the pixels sent
     // with the request cost less. Set either way, the variable is the user's.
     if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
         qputenv("QT_XCB_NO_MITSHM", "1");
