@@ -73,6 +73,9 @@ public:
     // waiting is read without blocking up to this many, then the receive
     // goes back to the loop so the tick and the other sockets get their turn.
     static constexpr int kDrainLimit = 32;
+    // Reads taken one by one after a batch read brought a single datagram,
+    // before the next batch read looks again how many are waiting.
+    static constexpr int kSingleReads = 8;
 
 private:
     void receive_async();
@@ -81,6 +84,9 @@ private:
     // its outcome in `error` and `bytes`), otherwise the socket's next one
     // through the loop (false).
     bool receive_next(int taken, boost::system::error_code& error, std::size_t& bytes);
+    // After a read that took nothing: true when the socket was empty (the
+    // loop now waits for its next datagram), false for a failed receive.
+    bool nothing_waiting(const boost::system::error_code& error);
     void wait_readable();
     // The next datagram of the batch, into the receive buffer; its size.
     std::size_t take_from_batch();
@@ -105,6 +111,7 @@ private:
     DatagramBatch mBatch{kReceiveSize};
     std::size_t mBatchCount = 0;
     std::size_t mBatchNext = 0;
+    int mSingleReads = 0;  // reads still to take one datagram each
 };
 
 }  // namespace kiv
