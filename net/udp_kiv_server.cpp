@@ -95,16 +95,16 @@ void UdpKivServer::handle_receive(const boost::system::error_code& completed, st
 bool UdpKivServer::receive_next(int taken, boost::system::error_code& error, std::size_t& bytes)
 {
     if (taken >= kDrainLimit) {
+        mOneByOne = false;
         start_receive();
         return false;
     }
     debugLog("<> UdpKivServer::start_receive\n");
     std::memset(mRecvBuffer.data(), 0, kZeroedSize);
     if (mBatchNext == mBatchCount) {
-        if (mSingleReads > 0) {
+        if (mOneByOne) {
             // One at a time, as the last batch found them: a plain read costs
             // less than a batch read that brings one datagram.
-            --mSingleReads;
             bytes = mSocket.receive_from(asio::buffer(mRecvBuffer.data(), kReceiveSize), remote_endpoint_, 0,
                                          error);
             if (!error)
@@ -121,10 +121,10 @@ bool UdpKivServer::receive_next(int taken, boost::system::error_code& error, std
             return !nothing_waiting(error);
         }
         // A lone datagram where more could have come: requests arrive one by
-        // one (one requester waiting for each reply), so the next few reads
-        // take one each.
+        // one (one requester waiting for each reply), so the rest of this
+        // wake-up's reads take one each.
         if (mBatchCount == 1 && asked > 1)
-            mSingleReads = kSingleReads;
+            mOneByOne = true;
     }
     error = boost::system::error_code();
     bytes = take_from_batch();
@@ -137,7 +137,7 @@ bool UdpKivServer::nothing_waiting(const boost::system::error_code& error)
         return false;  // a failed receive, handled as one
     // Nothing waiting: the buffer is zeroed already, the loop takes over. What
     // the wake-up finds decides how the reads go on from there.
-    mSingleReads = 0;
+    mOneByOne = false;
     if (waitsForReadable())
         wait_readable();
     else

@@ -73,9 +73,6 @@ public:
     // waiting is read without blocking up to this many, then the receive
     // goes back to the loop so the tick and the other sockets get their turn.
     static constexpr int kDrainLimit = 32;
-    // Reads taken one by one after a batch read brought a single datagram,
-    // before the next batch read looks again how many are waiting.
-    static constexpr int kSingleReads = 8;
 
 private:
     void receive_async();
@@ -111,7 +108,10 @@ private:
     DatagramBatch mBatch{kReceiveSize};
     std::size_t mBatchCount = 0;
     std::size_t mBatchNext = 0;
-    int mSingleReads = 0;  // reads still to take one datagram each
+    // A batch read of this wake-up brought a lone datagram: the rest are
+    // read one by one. Cleared when the wake-up ends, so that the next one
+    // looks again how many are waiting.
+    bool mOneByOne = false;
 };
 
 }  // namespace kiv
