@@ -13,8 +13,10 @@ std::size_t DatagramBatch::receive(boost::asio::ip::udp::socket& socket, std::si
                                    boost::system::error_code& error)
 {
     const std::size_t count = std::min(max, kCapacity);
-    std::array<iovec, kCapacity> parts{};
-    std::array<mmsghdr, kCapacity> messages{};
+    // Only the headers of this read are filled in, field by field: clearing
+    // all kCapacity of them first would cost more than the read of a few.
+    std::array<iovec, kCapacity> parts;
+    std::array<mmsghdr, kCapacity> messages;
     for (std::size_t i = 0; i < count; ++i) {
         parts[i].iov_base = &mStorage[i * mDatagramSize];
         parts[i].iov_len = mDatagramSize;
@@ -23,6 +25,10 @@ std::size_t DatagramBatch::receive(boost::asio::ip::udp::socket& socket, std::si
         header.msg_namelen = static_cast<socklen_t>(mSenders[i].capacity());
         header.msg_iov = &parts[i];
         header.msg_iovlen = 1;
+        header.msg_control = nullptr;
+        header.msg_controllen = 0;
+        header.msg_flags = 0;
+        messages[i].msg_len = 0;
     }
     int got = -1;
     do {

@@ -95,29 +95,53 @@ void UdpKivServer::handle_receive(const boost::system::error_code& completed, st
 bool UdpKivServer::receive_next(int taken, boost::system::error_code& error, std::size_t& bytes)
 {
     if (taken >= kDrainLimit) {
+        mOneByOne = false;
         start_receive();
         return false;
     }
     debugLog("<> UdpKivServer::start_receive\n");
     std::memset(mRecvBuffer.data(), 0, kZeroedSize);
     if (mBatchNext == mBatchCount) {
+        if (mOneByOne) {
+            // One at a time, as the last batch found them: a plain read costs
+            // less than a batch read that brings one datagram.
+            bytes = mSocket.receive_from(asio::buffer(mRecvBuffer.data(), kReceiveSize), remote_endpoint_, 0,
+                                         error);
+            if (!error)
+                return true;
+            bytes = 0;
+            return !nothing_waiting(error);
+        }
         // The batch is used up: read what is waiting now, within the limit.
+        const auto asked = static_cast<std::size_t>(kDrainLimit - taken);
         mBatchNext = 0;
-        mBatchCount = mBatch.receive(mSocket, static_cast<std::size_t>(kDrainLimit - taken), error);
+        mBatchCount = mBatch.receive(mSocket, asked, error);
         if (mBatchCount == 0) {
             bytes = 0;
-            if (error != asio::error::would_block && error != asio::error::try_again)
-                return true;  // a failed receive, handled as one
-            // Nothing waiting: the buffer is zeroed already, the loop takes over.
-            if (waitsForReadable())
-                wait_readable();
-            else
-                receive_async();
-            return false;
+            return !nothing_waiting(error);
         }
+        // A lone datagram where more could have come: requests arrive one by
+        // one (one requester waiting for each reply), so the rest of this
+        // wake-up's reads take one each.
+        if (mBatchCount == 1 && asked > 1)
+            mOneByOne = true;
     }
     error = boost::system::error_code();
     bytes = take_from_batch();
+    return true;
+}
+
+bool UdpKivServer::nothing_waiting(const boost::system::error_code& error)
+{
+    if (error != asio::error::would_block && error != asio::error::try_again)
+        return false;  // a failed receive, handled as one
+    // Nothing waiting: the buffer is zeroed already, the loop takes over. What
+    // the wake-up finds decides how the reads go on from there.
+    mOneByOne = false;
+    if (waitsForReadable())
+        wait_readable();
+    else
+        receive_async();
     return true;
 }
 

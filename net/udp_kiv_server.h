@@ -81,6 +81,9 @@ private:
     // its outcome in `error` and `bytes`), otherwise the socket's next one
     // through the loop (false).
     bool receive_next(int taken, boost::system::error_code& error, std::size_t& bytes);
+    // After a read that took nothing: true when the socket was empty (the
+    // loop now waits for its next datagram), false for a failed receive.
+    bool nothing_waiting(const boost::system::error_code& error);
     void wait_readable();
     // The next datagram of the batch, into the receive buffer; its size.
     std::size_t take_from_batch();
@@ -105,6 +108,10 @@ private:
     DatagramBatch mBatch{kReceiveSize};
     std::size_t mBatchCount = 0;
     std::size_t mBatchNext = 0;
+    // A batch read of this wake-up brought a lone datagram: the rest are
+    // read one by one. Cleared when the wake-up ends, so that the next one
+    // looks again how many are waiting.
+    bool mOneByOne = false;
 };
 
 }  // namespace kiv

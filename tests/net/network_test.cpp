@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <memory>
+#include <mutex>
 
 #include <boost/asio/post.hpp>
 #include <gtest/gtest.h>
@@ -429,6 +431,49 @@ TEST_F(StatusBurst, ALongBurstLetsOtherWorkInBetween)
     EXPECT_EQ(kBurst, requester.drain(std::chrono::milliseconds(500)));
     ASSERT_TRUE(waitFor([&] { return seen->repliedBeforeOther.load() >= 0; }));
     EXPECT_LT(seen->repliedBeforeOther.load(), kBurst);
+}
+
+TEST_F(StatusBurst, RequestsComingOneByOneAfterALoneOneAreAnsweredAlike)
+{
+    // Two waiting requests: the wake-up reads the first, a batch read finds
+    // the second alone. While that one is answered, two more come: the
+    // reads that take them one by one must hand them on as any other.
+    UdpPeer requester("10.1.2.1", 0, Where::PeerNamespace);
+    const std::vector<std::string> texts = {request(0), request(1), request(2) + std::string(40, 'x'), request(3)};
+    struct Seen {
+        std::mutex mutex;
+        std::vector<std::string> received;
+        int replies = 0;
+    };
+    auto seen = std::make_shared<Seen>();
+    kiv::setDebugLogWriter([seen, &requester, &texts](const std::string& line) {
+        bool sendMore = false;
+        {
+            std::lock_guard<std::mutex> lock(seen->mutex);
+            if (line.rfind("SIP RX DATA", 0) == 0)
+                seen->received.push_back(line);
+            if (line.rfind("remote_endpoint_=", 0) == 0)
+                sendMore = ++seen->replies == 2;
+        }
+        if (sendMore) {
+            requester.sendTo(texts[2], "10.1.2.5", kStatusPort);
+            requester.sendTo(texts[3], "10.1.2.5", kStatusPort);
+        }
+    });
+    std::promise<void> release = holdWorker();
+    ASSERT_TRUE(requester.sendTo(texts[0], "10.1.2.5", kStatusPort));
+    ASSERT_TRUE(requester.sendTo(texts[1], "10.1.2.5", kStatusPort));
+    release.set_value();
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        const std::optional<Datagram> reply = requester.receive();
+        ASSERT_TRUE(reply) << "reply " << i;
+        EXPECT_EQ(expectedReply(), reply->data);
+    }
+    std::vector<std::string> expected;
+    for (const std::string& text : texts)
+        expected.push_back("SIP RX DATA  bytes_transferred=[" + std::to_string(text.size()) + "] data=[" + text + "]\n");
+    std::lock_guard<std::mutex> lock(seen->mutex);
+    EXPECT_EQ(expected, seen->received);
 }
 
 TEST_F(Network, WaitingAnnouncementsAreAllCounted)
