@@ -13,8 +13,13 @@ void notifyServiceReady()
 
 void notifyServiceAlive()
 {
-    std::uint64_t interval = 0;
-    if (sd_watchdog_enabled(0, &interval) > 0)
+    // The manager's request for pings is in the environment it started us
+    // with; asked once, not by searching the environment every second.
+    static const bool pingsWanted = [] {
+        std::uint64_t interval = 0;
+        return sd_watchdog_enabled(0, &interval) > 0;
+    }();
+    if (pingsWanted)
         sd_notify(0, "WATCHDOG=1");
 }
 
