@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -307,6 +308,32 @@ bool takeRequestOption(const std::string& arg, int& i, int argc, char** argv, st
         return true;
     }
     return false;
+}
+
+namespace {
+
+volatile std::sig_atomic_t gStop = 0;
+
+void onStop(int)
+{
+    gStop = 1;
+}
+
+}  // namespace
+
+void catchStopSignals(bool alsoAlarm)
+{
+    struct sigaction stop {};
+    stop.sa_handler = onStop;
+    sigaction(SIGTERM, &stop, nullptr);
+    sigaction(SIGINT, &stop, nullptr);
+    if (alsoAlarm)
+        sigaction(SIGALRM, &stop, nullptr);
+}
+
+bool stopRequested()
+{
+    return gStop != 0;
 }
 
 }  // namespace bench

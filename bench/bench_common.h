@@ -27,6 +27,11 @@ long parseLong(const std::string& option, const std::string& text);
 
 [[noreturn]] void fail(const std::string& message);
 
+// SIGTERM and SIGINT (and SIGALRM, when `alsoAlarm`) set the stop flag,
+// without SA_RESTART, so that a blocking call returns and the loop ends.
+void catchStopSignals(bool alsoAlarm);
+bool stopRequested();
+
 // The value at fraction q (0..1) of the samples, which are reordered.
 double percentile(std::vector<std::uint32_t>& samples, double q);
 

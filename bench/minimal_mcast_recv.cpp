@@ -11,23 +11,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "bench_common.h"
-
-namespace {
-
-volatile std::sig_atomic_t gStop = 0;
-
-void onStop(int)
-{
-    gStop = 1;
-}
-
-}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -53,12 +41,7 @@ int main(int argc, char** argv)
     if (port < 1 || port > 65535 || maxSeconds < 1)
         bench::fail("minimal_mcast_recv: option out of range");
 
-    // No SA_RESTART: the signal must interrupt the blocking recvfrom.
-    struct sigaction stop {};
-    stop.sa_handler = onStop;
-    sigaction(SIGTERM, &stop, nullptr);
-    sigaction(SIGINT, &stop, nullptr);
-    sigaction(SIGALRM, &stop, nullptr);
+    bench::catchStopSignals(true);
     alarm(static_cast<unsigned>(maxSeconds));
 
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -78,7 +61,7 @@ int main(int argc, char** argv)
 
     long received = 0;
     char buffer[2048];
-    while (!gStop) {
+    while (!bench::stopRequested()) {
         sockaddr_in from{};
         socklen_t fromLength = sizeof from;
         if (recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &fromLength) >= 0)

@@ -10,23 +10,11 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <string>
 
 #include "bench_common.h"
-
-namespace {
-
-volatile std::sig_atomic_t gStop = 0;
-
-void onStop(int)
-{
-    gStop = 1;
-}
-
-}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -41,10 +29,7 @@ int main(int argc, char** argv)
     if (maxSeconds < 1)
         bench::fail("minimal_tick: option out of range");
 
-    struct sigaction stop {};
-    stop.sa_handler = onStop;
-    sigaction(SIGTERM, &stop, nullptr);
-    sigaction(SIGINT, &stop, nullptr);
+    bench::catchStopSignals(false);
 
     const int fd = open("/proc/stat", O_RDONLY | O_CLOEXEC);
     if (fd < 0)
@@ -52,9 +37,9 @@ int main(int argc, char** argv)
     timespec next{};
     clock_gettime(CLOCK_MONOTONIC, &next);
     char buffer[4096];
-    for (long tick = 0; tick < maxSeconds && gStop == 0; ++tick) {
+    for (long tick = 0; tick < maxSeconds && !bench::stopRequested(); ++tick) {
         next.tv_sec += 1;
-        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr) == EINTR && gStop == 0) {
+        while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &next, nullptr) == EINTR && !bench::stopRequested()) {
         }
         if (pread(fd, buffer, sizeof buffer, 0) < 0)
             bench::fail(std::string("minimal_tick: read: ") + std::strerror(errno));

@@ -85,6 +85,16 @@ refused() {
   [ ! -s "$log/refused.out" ] || fail "$(basename "$program") $* wrote to standard output"
 }
 
+# port_refusal FILE PID: waits up to 10 s for the refusal of the status port
+# in FILE, or for the process to end.
+port_refusal() {
+  for _ in $(seq 1 1000); do
+    grep -q 'UDP port 45654 is already in use' "$1" && return 0
+    kill -0 "$2" 2>/dev/null || return 0
+    sleep 0.01
+  done
+}
+
 # logged FIXED-TEXT FILE: waits up to 5 s for a line holding the text.
 logged() {
   for _ in $(seq 1 500); do
@@ -123,11 +133,7 @@ fi
 # closes the box (the box has been up a while, as when nobody is there).
 QT_QPA_PLATFORM=offscreen "$dialog" >"$log/box.out" 2>"$log/box.err" &
 box=$!
-for _ in $(seq 1 1000); do
-  grep -q 'UDP port 45654 is already in use' "$log/box.err" && break
-  kill -0 $box 2>/dev/null || break
-  sleep 0.01
-done
+port_refusal "$log/box.err" $box
 sleep 2
 kill -TERM $box
 ends $box 3
@@ -173,11 +179,7 @@ answered || { kill $pid; kill $xvfb; fail "the dialog program on an X display do
 service_pid=$pid
 DISPLAY=":$n" QT_QPA_PLATFORM=xcb "$dialog" >"$log/x-box.out" 2>"$log/x-box.err" &
 box=$!
-for _ in $(seq 1 1000); do
-  grep -q 'UDP port 45654 is already in use' "$log/x-box.err" && break
-  kill -0 $box 2>/dev/null || break
-  sleep 0.01
-done
+port_refusal "$log/x-box.err" $box
 kill -TERM $box
 ends $box 3
 status=$?
