@@ -7,7 +7,7 @@
 #include <map>
 
 #include <QDialog>
-#include <QPixmap>
+#include <QColor>
 #include <QTimer>
 
 #include "shell/art/radar_art.h"
