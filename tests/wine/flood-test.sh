@@ -37,18 +37,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-step() { echo "-- $*"; }
-fail() { echo "FAIL: $*"; failed=1; }
-probe() { WINEDEBUG=-all wine "$probe_exe" "$@" | tr -d '\r'; return "${PIPESTATUS[0]}"; }
-running() { [ -e "/proc/$1" ] && ! grep -q '^[0-9]* ([^)]*) Z' "/proc/$1/stat" 2>/dev/null; }
-wait_exit() {
-  local pid=$1 tenths=$(($2 * 10))
-  for _ in $(seq 1 "$tenths"); do
-    running "$pid" || { wait "$pid"; return $?; }
-    sleep 0.1
-  done
-  return 124
-}
+. "$here/test-lib.sh"
 answers() { python3 "$here/peer.py" status "$requester" "$local_address" "$1" >/dev/null; }
 
 step "start VarnWin32.exe"

@@ -32,8 +32,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-step() { echo "-- $*"; }
-fail() { echo "FAIL: $*"; failed=1; }
+. "$here/test-lib.sh"
 windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 # Wine's console programs end their lines the Windows way.
 wine_out() { WINEDEBUG=-all wine "$@" 2>/dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }

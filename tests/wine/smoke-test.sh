@@ -48,23 +48,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-step() { echo "-- $*"; }
-fail() { echo "FAIL: $*"; failed=1; }
-# The probe's console output has Windows line ends.
-probe() { WINEDEBUG=-all wine "$probe_exe" "$@" | tr -d '\r'; return "${PIPESTATUS[0]}"; }
+. "$here/test-lib.sh"
 
-# A child that has ended is a zombie until it is waited for.
-running() { [ -e "/proc/$1" ] && ! grep -q '^[0-9]* ([^)]*) Z' "/proc/$1/stat" 2>/dev/null; }
 
-# Waits up to $2 seconds for process $1 to end; its exit status, or 124.
-wait_exit() {
-  local pid=$1 tenths=$(($2 * 10))
-  for _ in $(seq 1 "$tenths"); do
-    running "$pid" || { wait "$pid"; return $?; }
-    sleep 0.1
-  done
-  return 124
-}
 
 # Polls a command until it succeeds or $1 seconds have passed.
 poll() {
