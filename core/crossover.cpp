@@ -128,10 +128,12 @@ void KivServer::setCrossOver(const std::string& message)
     KivServer* server = instance();
     if (server == nullptr)
         return;
-    server->applyCrossOver(message);
+    // A configuration on the group reaches every station at once: with
+    // --spread their reports are spread over that many seconds.
+    server->applyCrossOver(message, server->mSpreadTicks);
 }
 
-void KivServer::applyCrossOver(const std::string& message)
+void KivServer::applyCrossOver(const std::string& message, int spreadTicks)
 {
     debugLog("==>  KivServer::setCrossOver\n");
     try {
@@ -153,7 +155,7 @@ void KivServer::applyCrossOver(const std::string& message)
             debugLog("*** REFUSED srvIpPort [%s]: not a port from 1 to 65535, the pairs in place stay\n",
                      getXmlValue("srvIpPort", message).c_str());
         } else {
-            makePairs(message, locals, servers, port);
+            makePairs(message, locals, servers, port, spreadTicks);
         }
 
         mCrossOverSet = true;
@@ -172,7 +174,7 @@ void KivServer::applyCrossOver(const std::string& message)
 }
 
 void KivServer::makePairs(const std::string& message, const std::vector<std::string>& locals,
-                          const std::vector<std::string>& servers, int port)
+                          const std::vector<std::string>& servers, int port, int spreadTicks)
 {
     std::vector<Endpoint> localEnds, serverEnds;
     std::string inCommon;
@@ -222,13 +224,25 @@ void KivServer::makePairs(const std::string& message, const std::vector<std::str
         debugLog("*** TOO MANY PAIRS, [%i] KEPT, LEFT OUT:%s\n", kMaxLinks, leftOut.c_str());
 
     // A pair that existed before keeps its schedule (and a report it still
-    // owes); a new one reports at the next tick.
+    // owes, with its delay); a new one reports at the next tick, or with
+    // `spreadTicks` at a random one of the next `spreadTicks`.
     std::array<bool, kMaxLinks> pending{};
+    std::array<int, kMaxLinks> delay{};
     for (std::size_t k = 0; k < localEnds.size(); ++k) {
-        pending[k] = true;
+        bool known = false;
         for (int old = 0; old < mNumLinks; ++old) {
-            if (mLocalEndpoints[old] == localEnds[k] && mServerEndpoints[old] == serverEnds[k])
+            if (mLocalEndpoints[old] == localEnds[k] && mServerEndpoints[old] == serverEnds[k]) {
+                known = true;
                 pending[k] = mReportPending[old];
+                delay[k] = mReportDelay[old];
+            }
+        }
+        if (known)
+            continue;
+        pending[k] = true;
+        if (spreadTicks > 0) {
+            delay[k] = std::uniform_int_distribution<int>(0, spreadTicks - 1)(mRandom);
+            debugLog("REPORT [%i] DUE IN [%i] TICKS\n", static_cast<int>(k), delay[k] + 1);
         }
     }
     for (std::size_t k = 0; k < localEnds.size(); ++k) {
@@ -236,6 +250,7 @@ void KivServer::makePairs(const std::string& message, const std::vector<std::str
         mServerEndpoints[k] = serverEnds[k];
     }
     mReportPending = pending;
+    mReportDelay = delay;
     mNumLinks = static_cast<int>(localEnds.size());
     if (mNumLinks > 0)
         mRemotePort = port;

@@ -13,6 +13,7 @@
 #include "core/event_text.h"
 #include "core/host_network.h"
 #include "core/local_network.h"
+#include "core/service_options.h"
 #include "core/text_helpers.h"
 #include "metrics/os_description.h"
 #include "net/group_membership.h"
@@ -32,13 +33,21 @@ KivServer* KivServer::instance()
 }
 
 KivServer::KivServer()
-    : mUdpServer(std::make_unique<UdpKivServer>(mIoService)),
+    : mSpreadTicks(static_cast<int>(serviceOptions().spreadSeconds)),
+      mRandom(std::random_device{}()),
+      mUdpServer(std::make_unique<UdpKivServer>(mIoService)),
       mMulticast(mIoService, kBeaconGroup),
       mMulticastCloud(mIoService, kCloudGroup),
       mTickTimer(mIoService, std::chrono::seconds(5))
 {
     debugLog("==>  KivServer::KivServer\n");
     gKivServer.store(this);
+    if (mSpreadTicks > 0) {
+        // Stations started together do not stay together: the keep-alives
+        // and reports keep their periods from a phase of this station's own.
+        mTickCount = std::uniform_int_distribution<int>(0, kReportTicks - 1)(mRandom);
+        debugLog("SCHEDULE PHASE [%i] TICKS, REPORTS SPREAD OVER [%i] TICKS\n", mTickCount, mSpreadTicks);
+    }
     try {
         getNumIpAddresses();
 
@@ -202,6 +211,9 @@ void KivServer::catchUpAfterStall(int missedTicks)
     mKeepAliveMissed = after / kKeepAliveTicks != before / kKeepAliveTicks;
     mReportMissed = after / kReportTicks != before / kReportTicks;
     mTickCount = after % kReportTicks;
+    // A spread report whose moment fell in the gap goes with this tick.
+    for (int& delay : mReportDelay)
+        delay = std::max(0, delay - missedTicks);
     mAlarmHoldoff = std::max(0, mAlarmHoldoff - missedTicks);
 }
 
@@ -279,17 +291,23 @@ void KivServer::reportPass()
     if (!mUdpServer)
         return;
     // Every pair on the ten-minute schedule; a pair made new since the last
-    // tick (by a configuration or an address change) at once.
+    // tick (by a configuration or an address change) at once, or when its
+    // spread delay has run out.
     const bool all = mTickCount % kReportTicks == 0 || mReportMissed;
     for (int k = 0; k < mNumLinks; ++k) {
         if (!all && !mReportPending[k])
             continue;
+        if (!all && mReportDelay[k] > 0) {
+            mReportDelay[k] -= 1;
+            continue;
+        }
         debugLog("sendData for watchdog [%i] \n", k);
         if (UdpBoundSocket* socket = boundSocketFor(mLocalEndpoints[k])) {
             const std::string text = getReportXml(mLocalEndpoints[k].address().to_string());
             socket->sendData(text, mServerEndpoints[k]);
         }
         mReportPending[k] = false;
+        mReportDelay[k] = 0;
     }
 }
 

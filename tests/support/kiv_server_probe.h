@@ -48,6 +48,7 @@ struct KivServerProbe {
         s.mNumLinks = 0;
         s.mCrossOverSet = false;
         s.mReportPending = {};
+        s.mReportDelay = {};
         s.mCrossOverMessage.clear();
         s.mRemotePort = 0;
         s.mAlarmPercent = 100;
