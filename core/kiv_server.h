@@ -123,8 +123,8 @@ private:
     UdpBoundSocket* boundSocketFor(const boost::asio::ip::udp::endpoint& local) const;
     void sendPingTargetNow(std::uint32_t address);
     void applyCrossOver(const std::string& message);
-    void makePairs(const std::string& message, const std::vector<std::string>& locals,
-                   const std::vector<std::string>& servers, int port);
+    void makePairs(const std::vector<std::string>& locals, const std::vector<std::string>& servers,
+                   int port);
     void onLocalNetworkChanged();
 
     // Guards the state the dialog reads from its own thread: the beacon
@@ -163,9 +163,12 @@ private:
     int mAlarmHoldoff = 0;
     int mNumLinks = 0;
     bool mCrossOverSet = false;
-    // The configuration the pairs were made from, made again from it when
-    // the local addresses change.
-    std::string mCrossOverMessage;
+    // The servers and port of the configuration in force, from which the
+    // pairs are made again when the local addresses change (the alarm
+    // settings are not touched then).
+    std::vector<std::string> mPairServers;
+    int mPairPort = 0;
+    bool mPairsConfigured = false;
     // Set for one tick after a stall: the keep-alive or report that fell
     // due while the tick could not run goes out once.
     bool mKeepAliveMissed = false;
