@@ -1,6 +1,6 @@
 // The host's interface list and the crossover: pairing local addresses with
 // the watchdog servers on the same /24 network.
-#include <cerrno>
+#include <algorithm>
 #include <cstdlib>
 #include <vector>
 
@@ -8,6 +8,7 @@
 #include "core/event_text.h"
 #include "core/host_network.h"
 #include "core/kiv_server.h"
+#include "core/local_network.h"
 #include "core/text_helpers.h"
 
 namespace kiv {
@@ -40,15 +41,33 @@ std::vector<std::string> readElementValues(const std::string& name, const std::s
     return values;
 }
 
-// The port of a "<srvIpPort>" value read as atoi reads it (leading blanks,
-// digits up to the first other character); 0 when it is no port at all.
+// An element's value without the blanks, tabs, CR and LF around it, as
+// inet_addr and atoi read past them.
+std::string trimmed(const std::string& text)
+{
+    const char* const blanks = " \t\r\n";
+    const std::string::size_type first = text.find_first_not_of(blanks);
+    if (first == std::string::npos)
+        return std::string();
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+// The port of a trimmed "<srvIpPort>" value: decimal digits only, 1 to
+// 65535; 0 when it is no port at all.
 int portValue(const std::string& text)
 {
-    errno = 0;
-    const long value = std::strtol(text.c_str(), nullptr, 10);
-    if (errno == ERANGE || value < 1 || value > 65535)
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
         return 0;
-    return static_cast<int>(value);
+    const long value = std::strtol(text.c_str(), nullptr, 10);
+    return value <= 65535 ? static_cast<int>(value) : 0;
+}
+
+// A dotted IPv4 address (four decimal parts), the only form a pair can hold.
+bool isDotted(const std::string& text)
+{
+    boost::system::error_code error;
+    boost::asio::ip::make_address_v4(text, error);
+    return !error;
 }
 
 using Endpoint = boost::asio::ip::udp::endpoint;
@@ -140,31 +159,73 @@ void KivServer::applyCrossOver(const std::string& message, int spreadTicks)
         std::string localList;
         getIpAddressesXml(localList);
 
-        const std::vector<std::string> locals = readElementValues("ipAddr", localList);
+        // The pairs are made from the addresses that have their sockets, so
+        // that an address found here first is paired when its socket is
+        // there (and then reports as a new pair).
+        std::vector<std::string> locals;
+        if (mLocalNetwork) {
+            for (std::uint32_t address : mLocalNetwork->addresses())
+                locals.push_back(getIpAddrString(address));
+        } else {
+            locals = readElementValues("ipAddr", localList);
+        }
         for (const std::string& local : locals)
             debugLog("Add to Local list [%s]\n", local.c_str());
-        const std::vector<std::string> servers = readElementValues("srvIpAddr", message);
-        for (const std::string& server : servers)
+        std::vector<std::string> servers = readElementValues("srvIpAddr", message);
+        for (std::string& server : servers) {
+            server = trimmed(server);
             debugLog("Add to Server list [%s]\n", server.c_str());
+        }
+        // Only a dotted address can be paired: a host name or inet_addr's
+        // other forms (hex, octal, fewer parts) are named once and left out.
+        std::vector<std::string> usable;
+        for (const std::string& server : servers) {
+            if (isDotted(server))
+                usable.push_back(server);
+            else
+                debugLog("*** SKIPPED server entry [%s]: not a dotted address\n", server.c_str());
+        }
 
-        // A port given but outside 1-65535 would send somewhere nobody
-        // named (70000 is 4464 on the wire): no pairs from this message.
+        // A configuration that would leave the station silent towards its
+        // servers changes no pair: no port, a port outside 1-65535 (70000
+        // is 4464 on the wire), or server entries none of which is usable.
         const bool portGiven = message.find("<srvIpPort>") != std::string::npos;
-        const int port = portValue(getXmlValue("srvIpPort", message));
-        if (portGiven && port == 0) {
+        const std::string portText = trimmed(getXmlValue("srvIpPort", message));
+        const int port = portValue(portText);
+        if (!portGiven && message.size() >= MulticastReceiver::kRecvBufferSize) {
+            debugLog("*** REFUSED configuration: no srvIpPort in the [%zu] bytes read (the rest was cut), "
+                     "the pairs in place stay\n",
+                     message.size());
+        } else if (!portGiven) {
+            debugLog("*** REFUSED configuration: no srvIpPort, the pairs in place stay\n");
+        } else if (port == 0) {
             debugLog("*** REFUSED srvIpPort [%s]: not a port from 1 to 65535, the pairs in place stay\n",
-                     getXmlValue("srvIpPort", message).c_str());
+                     portText.c_str());
+        } else if (!servers.empty() && usable.empty()) {
+            debugLog("*** REFUSED configuration: none of the [%zu] server entries is usable, "
+                     "the pairs in place stay\n",
+                     servers.size());
         } else {
-            makePairs(message, locals, servers, port, spreadTicks);
+            mPairServers = usable;
+            mPairPort = port;
+            mPairsConfigured = true;
+            makePairs(locals, usable, port, spreadTicks);
         }
 
         mCrossOverSet = true;
         // A message that leaves a setting out keeps the one in force: a
-        // missing threshold must not turn into a 0 % alarm.
+        // missing threshold must not turn into a 0 % alarm. The settings of
+        // a message refused for its pairs still hold.
         if (message.find("<cpuPercent>") != std::string::npos)
             mAlarmPercent = getXmlValueInt("cpuPercent", message);
-        if (message.find("<alarmSeconds>") != std::string::npos)
-            mAlarmSeconds = getXmlValueInt("alarmSeconds", message);
+        if (message.find("<alarmSeconds>") != std::string::npos) {
+            const int seconds = getXmlValueInt("alarmSeconds", message);
+            // A new delay counts from its start, also while the load is
+            // already high: the old count must not raise the alarm early.
+            if (seconds != mAlarmSeconds)
+                mAlarmCountdown = seconds;
+            mAlarmSeconds = seconds;
+        }
         debugLog("mRemotePort=[%i]  mAlarmPercent=[%i]  mAlarmSeconds=[%i]\n", mRemotePort,
                  mAlarmPercent, mAlarmSeconds);
     } catch (...) {
@@ -173,52 +234,74 @@ void KivServer::applyCrossOver(const std::string& message, int spreadTicks)
     debugLog("<==  KivServer::setCrossOver\n");
 }
 
-void KivServer::makePairs(const std::string& message, const std::vector<std::string>& locals,
-                          const std::vector<std::string>& servers, int port, int spreadTicks)
+void KivServer::makePairs(const std::vector<std::string>& locals, const std::vector<std::string>& servers,
+                          int port, int spreadTicks)
 {
-    std::vector<Endpoint> localEnds, serverEnds;
-    std::string inCommon;
-    std::string leftOut;
-    std::vector<bool> unusable(servers.size(), false);
-
+    // Every local address against every server on its /24 network, in the
+    // order of the addresses, then of the servers; a pair found twice (a
+    // server listed twice) counts once.
+    struct Candidate {
+        std::size_t local;
+        std::size_t server;
+        Endpoint localEnd;
+        Endpoint serverEnd;
+    };
+    std::vector<Candidate> found;
     for (std::size_t i = 0; i < locals.size(); ++i) {
         const std::uint32_t localNet = getNetOctsInt(locals[i]);
         for (std::size_t j = 0; j < servers.size(); ++j) {
             const std::uint32_t serverNet = getNetOctsInt(servers[j]);
             debugLog("TEST [%s][%u] ? [%u][%s]\n", locals[i].c_str(), localNet, serverNet,
                      servers[j].c_str());
-            if (localNet != serverNet || unusable[j])
+            if (localNet != serverNet)
                 continue;
             debugLog("FOUND A COMMON NETWORK [%i] [%i]\n", static_cast<int>(i), static_cast<int>(j));
-            // inet_addr reads forms that an endpoint cannot hold (a trailing
-            // blank, hex or octal parts): such an entry is named once and
-            // skipped, the other entries still pair.
-            boost::system::error_code error;
-            const auto serverAddress = boost::asio::ip::make_address_v4(servers[j], error);
-            const auto localAddress = boost::asio::ip::make_address_v4(locals[i]);
-            if (error) {
-                debugLog("*** SKIPPED server entry [%s]: not a dotted address\n", servers[j].c_str());
-                unusable[j] = true;
-                continue;
-            }
-            const Endpoint local(localAddress, static_cast<unsigned short>(port));
-            const Endpoint server(serverAddress, static_cast<unsigned short>(port));
-            bool known = false;
-            for (std::size_t k = 0; k < localEnds.size(); ++k)
-                known = known || (localEnds[k] == local && serverEnds[k] == server);
-            if (known)
-                continue;  // a server listed twice is paired once
-            if (localEnds.size() >= static_cast<std::size_t>(kMaxLinks)) {
-                leftOut += " [" + locals[i] + "] [" + servers[j] + "]";
-                continue;
-            }
-            debugLog("SETTING COMMON NETWORK [%s] [%s]\n", locals[i].c_str(), servers[j].c_str());
-            if (!inCommon.empty())
-                inCommon += ",  ";
-            inCommon += locals[i];
-            localEnds.push_back(local);
-            serverEnds.push_back(server);
+            const Endpoint local(boost::asio::ip::make_address_v4(locals[i]), static_cast<unsigned short>(port));
+            const Endpoint server(boost::asio::ip::make_address_v4(servers[j]), static_cast<unsigned short>(port));
+            const bool known = std::any_of(found.begin(), found.end(), [&](const Candidate& c) {
+                return c.localEnd == local && c.serverEnd == server;
+            });
+            if (!known)
+                found.push_back({i, j, local, server});
         }
+    }
+
+    // At most kMaxLinks pairs: each server that can be reached gets its first
+    // pair before any server gets a second (many addresses on one network
+    // must not crowd out another network's server), then the rest in order.
+    std::vector<bool> kept(found.size(), false);
+    std::vector<Endpoint> served;
+    int keptCount = 0;
+    for (std::size_t k = 0; k < found.size() && keptCount < kMaxLinks; ++k) {
+        if (std::find(served.begin(), served.end(), found[k].serverEnd) != served.end())
+            continue;
+        served.push_back(found[k].serverEnd);
+        kept[k] = true;
+        ++keptCount;
+    }
+    for (std::size_t k = 0; k < found.size() && keptCount < kMaxLinks; ++k) {
+        if (!kept[k]) {
+            kept[k] = true;
+            ++keptCount;
+        }
+    }
+
+    std::vector<Endpoint> localEnds, serverEnds;
+    std::string inCommon;
+    std::string leftOut;
+    for (std::size_t k = 0; k < found.size(); ++k) {
+        const std::string& local = locals[found[k].local];
+        const std::string& server = servers[found[k].server];
+        if (!kept[k]) {
+            leftOut += " [" + local + "] [" + server + "]";
+            continue;
+        }
+        debugLog("SETTING COMMON NETWORK [%s] [%s]\n", local.c_str(), server.c_str());
+        if (!inCommon.empty())
+            inCommon += ",  ";
+        inCommon += local;
+        localEnds.push_back(found[k].localEnd);
+        serverEnds.push_back(found[k].serverEnd);
     }
     if (!leftOut.empty())
         debugLog("*** TOO MANY PAIRS, [%i] KEPT, LEFT OUT:%s\n", kMaxLinks, leftOut.c_str());
@@ -254,7 +337,6 @@ void KivServer::makePairs(const std::string& message, const std::vector<std::str
     mNumLinks = static_cast<int>(localEnds.size());
     if (mNumLinks > 0)
         mRemotePort = port;
-    mCrossOverMessage = message;
     std::lock_guard<std::mutex> lock(mStateMutex);
     mLocalIpInCommon = inCommon;
 }

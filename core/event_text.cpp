@@ -49,10 +49,6 @@ void appendExceptionEvent(const std::string& message)
     gEventText.append("\r KivServer= " + message + "\r");
 }
 
-namespace {
-
-// The reason of the exception being handled, as its what() says it; empty
-// outside a handler.
 std::string currentExceptionReason()
 {
     const std::exception_ptr current = std::current_exception();
@@ -66,8 +62,6 @@ std::string currentExceptionReason()
         return "unknown exception";
     }
 }
-
-}  // namespace
 
 void reportException(const char* classAndMethod)
 {

@@ -35,6 +35,10 @@ private:
 // handler leaves for the dialog.
 void appendExceptionEvent(const std::string& message);
 
+// The reason of the exception being handled, as its what() says it; empty
+// outside a handler.
+std::string currentExceptionReason();
+
 // Logs the "*** EXCEPTION  Class::method\n" line and records it as an event.
 // Called inside an exception handler, the line ends with the exception's
 // reason in brackets: "*** EXCEPTION  Class::method [send_to: ...]\n".

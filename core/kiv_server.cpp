@@ -258,10 +258,18 @@ void KivServer::onLocalNetworkChanged()
         std::lock_guard<std::mutex> lock(mStateMutex);
         mHostName = mLocalNetwork->hostName();
     }
-    // The pairs follow the addresses: made again from the last
-    // configuration, new ones report at the next tick.
-    if (!mCrossOverMessage.empty())
-        applyCrossOver(mCrossOverMessage);
+    // The pairs follow the addresses: made again from the configuration in
+    // force, new ones report at the next tick.
+    if (!mPairsConfigured)
+        return;
+    std::vector<std::string> locals;
+    for (std::uint32_t address : mLocalNetwork->addresses())
+        locals.push_back(getIpAddrString(address));
+    try {
+        makePairs(locals, mPairServers, mPairPort, 0);
+    } catch (...) {
+        reportException("KivServer::setCrossOver");
+    }
 }
 
 void KivServer::keepAlivePass()
@@ -302,11 +310,15 @@ void KivServer::reportPass()
             continue;
         }
         debugLog("sendData for watchdog [%i] \n", k);
-        if (UdpBoundSocket* socket = boundSocketFor(mLocalEndpoints[k])) {
+        UdpBoundSocket* socket = boundSocketFor(mLocalEndpoints[k]);
+        if (socket != nullptr) {
             const std::string text = getReportXml(mLocalEndpoints[k].address().to_string());
             socket->sendData(text, mServerEndpoints[k]);
         }
-        mReportPending[k] = false;
+        // A report that could not leave from its pair's address (no socket
+        // there, or not bound yet) is still owed: it goes at the first tick
+        // that can send it. One the network refused is not sent again.
+        mReportPending[k] = socket == nullptr || !socket->bound();
         mReportDelay[k] = 0;
     }
 }

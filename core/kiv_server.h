@@ -125,9 +125,9 @@ private:
     void sendPingTargetNow(std::uint32_t address);
     // `spreadTicks` > 0: a pair made new reports at a random one of the
     // next `spreadTicks` ticks instead of at the next.
-    void applyCrossOver(const std::string& message, int spreadTicks = 0);
-    void makePairs(const std::string& message, const std::vector<std::string>& locals,
-                   const std::vector<std::string>& servers, int port, int spreadTicks);
+    void applyCrossOver(const std::string& message, int spreadTicks);
+    void makePairs(const std::vector<std::string>& locals, const std::vector<std::string>& servers,
+                   int port, int spreadTicks);
     void onLocalNetworkChanged();
 
     // Guards the state the dialog reads from its own thread: the beacon
@@ -175,9 +175,12 @@ private:
     int mAlarmHoldoff = 0;
     int mNumLinks = 0;
     bool mCrossOverSet = false;
-    // The configuration the pairs were made from, made again from it when
-    // the local addresses change.
-    std::string mCrossOverMessage;
+    // The servers and port of the configuration in force, from which the
+    // pairs are made again when the local addresses change (the alarm
+    // settings are not touched then).
+    std::vector<std::string> mPairServers;
+    int mPairPort = 0;
+    bool mPairsConfigured = false;
     // Set for one tick after a stall: the keep-alive or report that fell
     // due while the tick could not run goes out once.
     bool mKeepAliveMissed = false;

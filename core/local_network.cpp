@@ -55,15 +55,19 @@ void LocalNetwork::refresh()
                 ++it;
             }
         }
-        for (std::uint32_t address : addresses) {
-            if (mSockets.count(address) != 0)
-                continue;
-            if (!first)
-                debugLog("LocalNetwork: new address [%s]\n", getIpAddrString(address).c_str());
-            mSockets[address] = std::make_unique<UdpBoundSocket>(
-                mIoService, asio::ip::udp::endpoint(asio::ip::address_v4(address), mPort));
-        }
         mAddresses = addresses;
+    }
+    // A new address gets its socket. One whose bind failed (its address
+    // listed before it was usable, or in a race with its arrival) is made
+    // again at every refresh until it binds; meanwhile its pairs send nothing.
+    for (std::uint32_t address : mAddresses) {
+        std::unique_ptr<UdpBoundSocket>& socket = mSockets[address];
+        if (socket && socket->bound())
+            continue;
+        if (!socket && !first)
+            debugLog("LocalNetwork: new address [%s]\n", getIpAddrString(address).c_str());
+        socket = std::make_unique<UdpBoundSocket>(
+            mIoService, asio::ip::udp::endpoint(asio::ip::address_v4(address), mPort));
     }
     // Also unchanged addresses: a join that failed for want of a route may
     // work now.

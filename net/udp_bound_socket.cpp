@@ -24,9 +24,11 @@ UdpBoundSocket::UdpBoundSocket(asio::io_context& ioService, udp::endpoint local)
         mSocket.set_option(asio::socket_base::reuse_address(true));
         ignoreConnectionResets(mSocket);
         mSocket.bind(local);
+        mBound = true;
         start_receive();
         debugLog("<==  UdpBoundSocket::UdpBoundSocket\n");
     } catch (...) {
+        mBindError = currentExceptionReason();
         reportException("UdpBoundSocket::UdpBoundSocket");
     }
 }
@@ -78,6 +80,11 @@ void UdpBoundSocket::sendData(std::string text, udp::endpoint remote)
         const auto data = std::make_shared<std::string>(text.c_str());
         if (remote.port() == 0) {
             debugLog("<==  UdpBoundSocket::sendData  (remote.port() == 0)\n");
+            return;
+        }
+        if (!mBound) {
+            debugLog("*** NOT SENT: socket on [%s] not bound [%s]\n",
+                     mLocalEndpoint.address().to_string().c_str(), mBindError.c_str());
             return;
         }
         debugLog("SEND TX DATA TO=[%s:%i]\n", remote.address().to_string().c_str(),

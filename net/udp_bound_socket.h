@@ -26,11 +26,16 @@ public:
     void handle_receive(const boost::system::error_code& error, std::size_t bytes);
 
     // Sends up to the first zero character of `text`. A failed send is
-    // logged and recorded; it never leaves this function.
+    // logged and recorded; it never leaves this function. A socket that is
+    // not bound sends nothing (its datagram would leave from another address
+    // and port).
     void sendData(std::string text, boost::asio::ip::udp::endpoint remote);
 
     // The address this socket was made for (also when binding failed).
     const boost::asio::ip::udp::endpoint& localEndpoint() const { return mLocalEndpoint; }
+    // False when opening or binding failed; bindError() then says why.
+    bool bound() const { return mBound; }
+    const std::string& bindError() const { return mBindError; }
 
     static constexpr std::size_t kReceiveSize = 1501;
     static constexpr std::size_t kZeroedSize = 1500;
@@ -42,6 +47,8 @@ private:
     DatagramBuffer mDatagram = makeDatagramBuffer();  // what the receive fills
     std::array<char, kReceiveSize> mRecvBuffer{};
     boost::asio::ip::udp::endpoint mLocalEndpoint;
+    bool mBound = false;
+    std::string mBindError;
     // Expires with the object; the pending receive's handler holds a weak
     // reference to it.
     std::shared_ptr<void> mAlive = std::make_shared<int>(0);

@@ -191,7 +191,9 @@ void UdpKivServer::take_datagram(std::size_t bytes)
         // received, never beyond.
         const std::string text(mRecvBuffer.data(), strnlen(mRecvBuffer.data(), mReceived));
         debugLog("RX DATA FROM=[%s]\n", endpointToString(remote_endpoint_).c_str());
-        debugLog("SIP RX DATA  bytes_transferred=[%i] data=[%s]\n", static_cast<int>(bytes),
+        // The length handled, whichever read brought it: a longer datagram
+        // is cut to the receive buffer's 1501 bytes on every path.
+        debugLog("SIP RX DATA  bytes_transferred=[%i] data=[%s]\n", static_cast<int>(mReceived),
                  text.c_str());
     }
     if (bytes > kParseThreshold)

@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include <gtest/gtest.h>
 
 #include "core/kiv_server.h"
@@ -169,10 +171,10 @@ TEST_F(CrossOver, MissingAlarmSettingsKeepTheOnesInForce)
 TEST_F(CrossOver, AnEntryThatCannotBeStoredIsSkippedAlone)
 {
     start({"10.1.2.5", "192.168.7.20"});
-    // inet_addr reads the trailing blank, the address parser does not.
-    KivServer::setCrossOver(config({"10.1.2.1 ", "192.168.7.1"},
+    // inet_addr reads the hex form (10.1.2.1), the address parser does not.
+    KivServer::setCrossOver(config({"0x0a010201", "192.168.7.1"},
                                    "<srvIpPort>5000</srvIpPort><cpuPercent>50</cpuPercent>"));
-    EXPECT_EQ(1, log.count("*** SKIPPED server entry [10.1.2.1 ]: not a dotted address\n"));
+    EXPECT_EQ(1, log.count("*** SKIPPED server entry [0x0a010201]: not a dotted address\n"));
     EXPECT_FALSE(log.contains("*** EXCEPTION"));
     ASSERT_EQ(1, probe->numLinks());
     EXPECT_EQ("192.168.7.1:5000", endpointText(probe->serverEndpoint(0)));
@@ -193,6 +195,81 @@ TEST_F(CrossOver, APortOutsideTheRangeIsRefusedAndThePairsStay)
         EXPECT_EQ("10.1.2.1:5000", endpointText(probe->serverEndpoint(0))) << port;
         EXPECT_EQ(5000, probe->remotePort());
     }
+}
+
+TEST_F(CrossOver, UnusableEntriesAreNamedAndAloneChangeNoPair)
+{
+    start({"10.1.2.5", "192.168.7.20"});
+    KivServer::setCrossOver(config({" 10.1.2.1\t\r\n"}, "<srvIpPort> 5000 </srvIpPort>"));
+    ASSERT_EQ(1, probe->numLinks());  // blanks around a value are not part of it
+    EXPECT_EQ("10.1.2.1:5000", endpointText(probe->serverEndpoint(0)));
+
+    log.clear();
+    KivServer::setCrossOver(config({"wd-one", "10.1.2.01"}, "<srvIpPort>6000</srvIpPort>"));
+    EXPECT_EQ(1, log.count("*** SKIPPED server entry [wd-one]: not a dotted address\n"));
+    EXPECT_EQ(1, log.count("*** SKIPPED server entry [10.1.2.01]: not a dotted address\n"));
+    EXPECT_EQ(1, log.count("*** REFUSED configuration: none of the [2] server entries is usable, "
+                           "the pairs in place stay\n"));
+    ASSERT_EQ(1, probe->numLinks());
+    EXPECT_EQ("10.1.2.1:5000", endpointText(probe->serverEndpoint(0)));
+}
+
+TEST_F(CrossOver, AConfigurationWithoutItsPortChangesNoPair)
+{
+    start({"10.1.2.5", "192.168.7.20"});
+    KivServer::setCrossOver(config({"10.1.2.1"}, "<srvIpPort>5000</srvIpPort>"));
+    for (const char* rest : {"", "<srvIpPort></srvIpPort>", "<srvIpPort>50x0</srvIpPort>"}) {
+        log.clear();
+        KivServer::setCrossOver(config({"192.168.7.1"}, rest));
+        const std::vector<std::string> lines = log.lines();
+        EXPECT_EQ(1, std::count_if(lines.begin(), lines.end(),
+                                   [](const std::string& line) { return line.rfind("*** REFUSED ", 0) == 0; }))
+            << rest;
+        ASSERT_EQ(1, probe->numLinks()) << rest;
+        EXPECT_EQ("10.1.2.1:5000", endpointText(probe->serverEndpoint(0))) << rest;
+    }
+}
+
+TEST_F(CrossOver, AConfigurationCutByTheChannelChangesNoPairAndSaysSo)
+{
+    start({"10.1.2.5", "192.168.7.20"});
+    KivServer::setCrossOver(config({"10.1.2.1"}, "<srvIpPort>5000</srvIpPort>"));
+    // Thirty servers: the port comes after the 1,024 bytes the channel reads.
+    std::vector<std::string> servers(30, "192.168.7.1");
+    const std::string text = config(servers, "<srvIpPort>6000</srvIpPort>");
+    ASSERT_GT(text.size(), 1024u);
+    log.clear();
+    const boost::asio::ip::udp::endpoint beacon(boost::asio::ip::make_address("10.0.0.9"), 34543);
+    server->multicast().handleDatagram(text.data(), text.size(), beacon);
+    EXPECT_EQ(1, log.count("*** REFUSED configuration: no srvIpPort in the [1024] bytes read (the rest was cut), "
+                           "the pairs in place stay\n"));
+    ASSERT_EQ(1, probe->numLinks());
+    EXPECT_EQ("10.1.2.1:5000", endpointText(probe->serverEndpoint(0)));
+}
+
+TEST_F(CrossOver, EveryReachableServerGetsAPairBeforeAnyGetsASecond)
+{
+    std::vector<std::string> locals;
+    for (int i = 10; i < 70; ++i)
+        locals.push_back("10.1.2." + std::to_string(i));
+    locals.push_back("192.168.7.20");
+    start(locals);
+    KivServer::setCrossOver(config({"10.1.2.1", "192.168.7.1"}, "<srvIpPort>5000</srvIpPort>"));
+    ASSERT_EQ(5, probe->numLinks());
+    EXPECT_EQ("192.168.7.20:5000", endpointText(probe->localEndpoint(4)));
+    EXPECT_EQ("192.168.7.1:5000", endpointText(probe->serverEndpoint(4)));
+    EXPECT_EQ("10.1.2.13:5000", endpointText(probe->localEndpoint(3)));
+}
+
+TEST_F(CrossOver, TheSettingsOfARefusedConfigurationOutliveAnAddressChange)
+{
+    start({"10.1.2.5", "192.168.7.20"});
+    KivServer::setCrossOver(config({"10.1.2.1"}, "<srvIpPort>5000</srvIpPort><cpuPercent>90</cpuPercent>"));
+    KivServer::setCrossOver(config({"10.1.2.1"}, "<srvIpPort>0</srvIpPort><cpuPercent>50</cpuPercent>"));
+    host->setAddresses({"10.1.2.5", "10.1.2.6", "192.168.7.20"});
+    probe->refreshLocalNetwork();
+    EXPECT_EQ(2, probe->numLinks());
+    EXPECT_EQ(50, probe->alarmPercent());
 }
 
 TEST_F(CrossOver, OnlyPairsThatAreNewOweAReport)

@@ -435,6 +435,21 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+TEST_F(ServerTest, ALongerAlarmDelayAppliesWhileTheLoadIsHigh)
+{
+    const auto busy = [](const std::string& seconds) {
+        return "<beaconCfgAlarm><srvIpAddr>10.1.2.1</srvIpAddr><srvIpPort>5000</srvIpPort>"
+               "<cpuPercent>90</cpuPercent><alarmSeconds>" + seconds + "</alarmSeconds></beaconCfgAlarm>";
+    };
+    KivServer::setCrossOver(busy("5"));
+    cpu.push(95);
+    for (int tick = 0; tick < 4; ++tick)
+        server->onPeriodic();  // one low sample, then three high ones
+    KivServer::setCrossOver(busy("3600"));
+    for (int tick = 0; tick < 10; ++tick)
+        EXPECT_EQ(0, tickAndCount("sendData for network [0] \n")) << tick;
+}
+
 TEST_F(ServerTest, AlarmWithoutPairsStillStartsTheHoldOff)
 {
     probe.setAlarm(50, 1);

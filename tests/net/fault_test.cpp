@@ -244,9 +244,9 @@ TEST_F(Fault, ServerAddressesThatDoNotParseMakeNoPairs)
         "abc",
         "",
         std::string(300, '1'),
-        // Read by the inet_addr rules of the network comparison (it matches
-        // 10.1.2.0), refused by the address parser when the pair is made.
-        "10.1.2.1" + std::string(292, ' '),
+        // inet_addr reads it as 10.1.2.1 (the last part octal); the address
+        // parser refuses it.
+        "10.1.2." + std::string(292, '0') + "1",
     };
     for (const std::string& address : addresses) {
         configure("<beaconCfgAlarm><srvIpAddr>" + address + "</srvIpAddr><srvIpPort>5000</srvIpPort>"
@@ -255,8 +255,8 @@ TEST_F(Fault, ServerAddressesThatDoNotParseMakeNoPairs)
             << "[" << address << "]";
         EXPECT_EQ("", server->localIpInCommonText()) << "[" << address << "]";
     }
-    EXPECT_EQ(1, log.count("*** SKIPPED server entry [10.1.2.1" + std::string(292, ' ') +
-                           "]: not a dotted address\n"));  // the padded one
+    EXPECT_EQ(1, log.count("*** SKIPPED server entry [10.1.2." + std::string(292, '0') +
+                           "1]: not a dotted address\n"));  // the padded one
     EXPECT_FALSE(log.contains("*** EXCEPTION"));
 
     // The crossover still works, and its report goes out.

@@ -3,11 +3,13 @@
 // harness's two namespaces; each case puts the network back as it found it.
 #include <algorithm>
 #include <cstdlib>
+#include <set>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "core/kiv_server.h"
+#include "support/fake_host.h"
 #include "support/kiv_server_probe.h"
 #include "support/running_service.h"
 
@@ -150,6 +152,96 @@ TEST_F(IslandAddressLate, KeepAlivesFollowTheAddressWithoutANewConfiguration)
     tickToKeepAlive();
     EXPECT_TRUE(receives(island, "<wdKA>", "10.1.2.7"));
     EXPECT_FALSE(log.contains("*** NOT SENT: no socket on [10.1.2.7]\n"));
+}
+
+// The host's address list is the fake's, so that the list and the interface
+// can disagree the way they do while an address comes or goes.
+class ListedAddresses : public NetworkChange
+{
+protected:
+    std::unique_ptr<kiv::test::FakeHostNetwork> listed;
+
+    bool socketBound(const std::string& address)
+    {
+        return waitFor([&] {
+            return onWorker([&] { return KivServerProbe(*server).socketBound(address); }).value_or(false);
+        });
+    }
+    void refreshLocalNetwork()
+    {
+        ASSERT_TRUE(onWorker([this] {
+            KivServerProbe(*server).refreshLocalNetwork();
+            return true;
+        }));
+    }
+    // The reports of the next tick, by the address and port they came from.
+    std::set<std::string> reportsOfATick(UdpPeer& peer, int expected)
+    {
+        tick();
+        std::set<std::string> from;
+        for (int i = 0; i < expected; ++i) {
+            const std::optional<Datagram> d = peer.receive();
+            if (d && d->data.rfind("<wdStatus>", 0) == 0)
+                from.insert(d->fromAddress + ":" + std::to_string(d->fromPort));
+        }
+        return from;
+    }
+};
+
+class AddressListedBeforeItIsThere : public ListedAddresses
+{
+protected:
+    void beforeStart() override
+    {
+        listed = std::make_unique<kiv::test::FakeHostNetwork>(
+            std::vector<std::string>{"10.1.2.5", "10.1.2.6", "192.168.7.20"});
+    }
+};
+
+TEST_F(AddressListedBeforeItIsThere, ItsSocketBindsWhenItComesAndItsReportFollows)
+{
+    UdpPeer island("10.1.2.1", 5000, Where::PeerNamespace);
+    configure(*remoteBeacon("10.1.2.11"));
+    ASSERT_EQ("10.1.2.5,  10.1.2.6,  192.168.7.20", server->localIpInCommonText());
+    // Nothing leaves from another address in the pair's name.
+    EXPECT_EQ(std::set<std::string>{"10.1.2.5:34543"}, reportsOfATick(island, 1));
+    EXPECT_TRUE(logged("*** NOT SENT: socket on [10.1.2.6] not bound [bind: "));
+
+    ip("addr add 10.1.2.6/24 dev varn-a");
+    ASSERT_TRUE(socketBound("10.1.2.6"));
+    EXPECT_EQ(std::set<std::string>{"10.1.2.6:34543"}, reportsOfATick(island, 1));
+}
+
+class AddressFoundBeforeItsSocket : public ListedAddresses
+{
+protected:
+    void beforeStart() override
+    {
+        ip("addr add 10.1.2.6/24 dev varn-a");
+        listed = std::make_unique<kiv::test::FakeHostNetwork>(std::vector<std::string>{"10.1.2.5", "192.168.7.20"});
+    }
+};
+
+TEST_F(AddressFoundBeforeItsSocket, TheNewPairReportsOnceTheSocketIsThere)
+{
+    UdpPeer island("10.1.2.1", 5000, Where::PeerNamespace);
+    // A lookup now finds the address; the service has not read it yet.
+    listed->setAddresses({"10.1.2.5", "10.1.2.6", "192.168.7.20"});
+    configure(*remoteBeacon("10.1.2.11"));
+    EXPECT_EQ(std::set<std::string>{"10.1.2.5:34543"}, reportsOfATick(island, 1));
+
+    refreshLocalNetwork();
+    ASSERT_EQ("10.1.2.5,  10.1.2.6,  192.168.7.20", server->localIpInCommonText());
+    EXPECT_EQ(std::set<std::string>{"10.1.2.6:34543"}, reportsOfATick(island, 1));
+}
+
+TEST_F(AddressFoundBeforeItsSocket, TwoPairChangesInOneTickReportEveryNewPair)
+{
+    UdpPeer island("10.1.2.1", 5000, Where::PeerNamespace);
+    configure(*remoteBeacon("10.1.2.11"));
+    listed->setAddresses({"10.1.2.5", "10.1.2.6", "192.168.7.20"});
+    refreshLocalNetwork();
+    EXPECT_EQ((std::set<std::string>{"10.1.2.5:34543", "10.1.2.6:34543"}), reportsOfATick(island, 2));
 }
 
 using Stall = NetworkChange;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -13,16 +14,15 @@
 
 namespace kiv::test {
 
-// Installs a fixed host name and address list for the life of the object.
+// Installs a host name and address list for the life of the object; the
+// list may be changed while it lives (the server sees it at its next look).
 class FakeHostNetwork
 {
 public:
     explicit FakeHostNetwork(std::vector<std::string> addresses, std::string hostName = "plant-ws7",
                              bool nameFails = false, bool lookupFails = false)
     {
-        std::vector<std::uint32_t> values;
-        for (const std::string& a : addresses)
-            values.push_back(getIpAddrInt(a));
+        setAddresses(addresses);
         HostNetwork fake;
         fake.hostName = [hostName, nameFails](std::string& name, int& error) {
             if (nameFails) {
@@ -32,10 +32,11 @@ public:
             name = hostName;
             return true;
         };
-        fake.localAddresses = [values, lookupFails](std::vector<std::uint32_t>& out) {
+        fake.localAddresses = [state = mState, lookupFails](std::vector<std::uint32_t>& out) {
             if (lookupFails)
                 return false;
-            out = values;
+            std::lock_guard<std::mutex> lock(state->mutex);
+            out = state->addresses;
             return true;
         };
         fake.resolveName = [](const std::string& name) -> std::uint32_t {
@@ -46,6 +47,22 @@ public:
     ~FakeHostNetwork() { setHostNetwork(HostNetwork{}); }
     FakeHostNetwork(const FakeHostNetwork&) = delete;
     FakeHostNetwork& operator=(const FakeHostNetwork&) = delete;
+
+    void setAddresses(const std::vector<std::string>& addresses)
+    {
+        std::vector<std::uint32_t> values;
+        for (const std::string& a : addresses)
+            values.push_back(getIpAddrInt(a));
+        std::lock_guard<std::mutex> lock(mState->mutex);
+        mState->addresses = std::move(values);
+    }
+
+private:
+    struct State {
+        std::mutex mutex;
+        std::vector<std::uint32_t> addresses;
+    };
+    std::shared_ptr<State> mState = std::make_shared<State>();
 };
 
 // Feeds CPU samples in order; repeats the last one when they run out.

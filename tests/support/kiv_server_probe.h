@@ -3,6 +3,7 @@
 
 #include "core/kiv_server.h"
 #include "core/local_network.h"
+#include "net/udp_bound_socket.h"
 
 namespace kiv::test {
 
@@ -29,6 +30,14 @@ struct KivServerProbe {
     {
         return s.mLocalNetwork && s.mLocalNetwork->socketFor(boost::asio::ip::make_address(address));
     }
+    bool socketBound(const std::string& address) const
+    {
+        const UdpBoundSocket* socket =
+            s.mLocalNetwork ? s.mLocalNetwork->socketFor(boost::asio::ip::make_address(address)) : nullptr;
+        return socket != nullptr && socket->bound();
+    }
+    // Reads the host's addresses again now, as a reported change would.
+    void refreshLocalNetwork() { s.mLocalNetwork->refresh(); }
     std::size_t localAddressCount() const { return s.mLocalNetwork->addresses().size(); }
     boost::asio::steady_timer::time_point tickExpiry() const { return s.mTickTimer.expiry(); }
     void setAlarm(int percent, int seconds)
@@ -49,7 +58,9 @@ struct KivServerProbe {
         s.mCrossOverSet = false;
         s.mReportPending = {};
         s.mReportDelay = {};
-        s.mCrossOverMessage.clear();
+        s.mPairServers.clear();
+        s.mPairPort = 0;
+        s.mPairsConfigured = false;
         s.mRemotePort = 0;
         s.mAlarmPercent = 100;
         s.mAlarmSeconds = 5;
