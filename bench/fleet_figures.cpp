@@ -1,6 +1,8 @@
 // The figures of one window of a bench/fleet.sh run, from the files of the
-// server stand-ins (fleet_server): how the datagrams of one kind arrived,
-// and how many the other stand-ins lost meanwhile.
+// server stand-ins (fleet_server): how the datagrams of one kind arrived (the
+// first of each pair of station and server address in the window: the one
+// the configuration made due, or one round of keep-alives), and how many the
+// other stand-ins lost meanwhile.
 //
 //   fleet_figures --record FILE --from NS --to NS --kind KIND [--period-s P]
 //                 [--reader NAME FILE FINAL_DROPS]...
@@ -19,6 +21,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -30,6 +33,7 @@ namespace {
 struct Line {
     std::int64_t arrivalNs = 0;
     std::string kind;
+    std::string pair;  // SOURCE>DESTINATION
     std::uint32_t drops = 0;
 };
 
@@ -43,8 +47,7 @@ std::vector<Line> readFile(const std::string& path)
     while (std::getline(in, text)) {
         std::istringstream fields(text);
         Line line;
-        std::string source;
-        if (fields >> line.arrivalNs >> line.kind >> source >> line.drops)
+        if (fields >> line.arrivalNs >> line.kind >> line.pair >> line.drops)
             lines.push_back(line);
     }
     return lines;
@@ -124,12 +127,15 @@ int main(int argc, char** argv)
     if (recordPath.empty() || kind.empty() || toNs <= fromNs || periodS < 0)
         bench::fail("fleet_figures: --record, --kind and a window --from < --to are needed");
 
+    std::vector<Line> record = readFile(recordPath);
+    std::sort(record.begin(), record.end(),
+              [](const Line& a, const Line& b) { return a.arrivalNs < b.arrivalNs; });
     std::vector<std::int64_t> arrivals;
-    for (const Line& line : readFile(recordPath)) {
-        if (line.kind == kind && line.arrivalNs >= fromNs && line.arrivalNs < toNs)
+    std::set<std::string> pairs;
+    for (const Line& line : record) {
+        if (line.kind == kind && line.arrivalNs >= fromNs && line.arrivalNs < toNs && pairs.insert(line.pair).second)
             arrivals.push_back(line.arrivalNs);
     }
-    std::sort(arrivals.begin(), arrivals.end());
 
     std::string text = "window kind=" + kind + " count=" + std::to_string(arrivals.size());
     auto ms = [](std::int64_t ns) {

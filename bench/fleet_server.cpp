@@ -1,7 +1,7 @@
 // A watchdog server's stand-in for bench/fleet.sh: one UDP socket on a port
 // of every address of its namespace. It notes for every datagram the time
-// the kernel stamped on its arrival, its kind and source, and the socket's
-// drop count when it was queued; and it reads either as fast as it can, or
+// the kernel stamped on its arrival, its kind, source and destination, and
+// the socket's drop count when it was queued; and it reads either as fast as it can, or
 // one datagram every --pace-us microseconds (a server that spends that long
 // on each), or not at all until it is told to stop (--hold: how many
 // datagrams the buffer holds, and what each costs it).
@@ -12,9 +12,10 @@
 // Ends on SIGTERM/SIGINT, or by itself after --max-seconds (default 1800).
 // Then it reads what is still queued (at once), writes FILE, one line per
 // datagram in the order read,
-//   ARRIVAL_NS KIND SOURCE DROPS
+//   ARRIVAL_NS KIND SOURCE>DESTINATION DROPS
 // (ARRIVAL_NS on CLOCK_REALTIME; KIND wdKA, wdStatus, CPU_ALARM or other;
-// DROPS the socket's drop count before it), and prints one line:
+// SOURCE>DESTINATION the addresses, which name the station's pair; DROPS the
+// socket's drop count before it), and prints one line:
 //   server received=N drops=D rcvbuf=B held=H rmem=R
 // where held is what was queued when the stop came and rmem the receive
 // memory those held datagrams took (so rmem/held bytes each).
@@ -41,6 +42,7 @@ constexpr long kMaxRecords = 2000000;
 struct Record {
     std::int64_t arrivalNs;
     std::uint32_t source;
+    std::uint32_t destination;
     std::uint32_t drops;
     char kind;  // 'k' wdKA, 's' wdStatus, 'a' CPU_ALARM, 'o' other
 };
@@ -70,6 +72,12 @@ char kindOf(const char* data, std::size_t size)
     if (head.find("CPU_ALARM") != std::string::npos)
         return 'a';
     return 'o';
+}
+
+std::string dotted(std::uint32_t address)
+{
+    return std::to_string(address >> 24) + "." + std::to_string((address >> 16) & 0xFF) + "." +
+           std::to_string((address >> 8) & 0xFF) + "." + std::to_string(address & 0xFF);
 }
 
 std::int64_t realtimeNs()
@@ -109,6 +117,14 @@ bool readOne(int fd, int flags, Record& record)
             record.arrivalNs = static_cast<std::int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
         } else if (c->cmsg_type == SO_RXQ_OVFL) {
             std::memcpy(&record.drops, CMSG_DATA(c), sizeof record.drops);
+        }
+    }
+    record.destination = 0;
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info{};
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            record.destination = ntohl(info.ipi_addr.s_addr);
         }
     }
     if (record.arrivalNs == 0)
@@ -158,7 +174,8 @@ int main(int argc, char** argv)
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     const int on = 1;
     if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) != 0 ||
-        setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on) != 0)
+        setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on) != 0 ||
+        setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) != 0)
         bench::fail(std::string("fleet_server: socket: ") + std::strerror(errno));
     if (rcvbuf > 0) {
         // The kernel doubles what it is given for its own overhead; asked
@@ -218,8 +235,8 @@ int main(int argc, char** argv)
     if (file == nullptr)
         bench::fail("fleet_server: cannot write " + out);
     for (const Record& r : records) {
-        std::fprintf(file, "%lld %s %u.%u.%u.%u %u\n", static_cast<long long>(r.arrivalNs), kindName(r.kind),
-                     r.source >> 24, (r.source >> 16) & 0xFF, (r.source >> 8) & 0xFF, r.source & 0xFF, r.drops);
+        std::fprintf(file, "%lld %s %s>%s %u\n", static_cast<long long>(r.arrivalNs), kindName(r.kind),
+                     dotted(r.source).c_str(), dotted(r.destination).c_str(), r.drops);
     }
     std::fclose(file);
     std::printf("server received=%zu drops=%u rcvbuf=%u held=%ld rmem=%u\n", records.size(), drops,
