@@ -3,9 +3,12 @@
 // the watchdog servers (10.1.2.1, 192.168.7.1) and remote beacons.
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <memory>
 #include <mutex>
+#include <sstream>
 
 #include <boost/asio/post.hpp>
 #include <gtest/gtest.h>
@@ -54,6 +57,25 @@ std::string hostName()
     char buffer[256] = {};
     ::gethostname(buffer, sizeof buffer - 1);
     return buffer;
+}
+
+// Bytes waiting in the receive queue of this namespace's UDP socket on
+// `port`, as /proc/net/udp shows them; -1 when no socket has the port.
+long bytesQueuedOnPort(std::uint16_t port)
+{
+    char wanted[8];
+    std::snprintf(wanted, sizeof wanted, ":%04X", static_cast<unsigned>(port));
+    std::ifstream table("/proc/net/udp");
+    std::string line;
+    std::getline(table, line);  // the header
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues;
+        fields >> slot >> local >> remote >> state >> queues;
+        if (local.size() > 5 && local.compare(local.size() - 5, 5, wanted) == 0)
+            return std::stol(queues.substr(queues.find(':') + 1), nullptr, 16);
+    }
+    return -1;
 }
 
 using Network = kiv::test::RunningService;
@@ -477,6 +499,36 @@ TEST_F(StatusBurst, RequestsComingOneByOneAfterALoneOneAreAnsweredAlike)
         expected.push_back("SIP RX DATA  bytes_transferred=[" + std::to_string(text.size()) + "] data=[" + text + "]\n");
     std::lock_guard<std::mutex> lock(seen->mutex);
     EXPECT_EQ(expected, seen->received);
+}
+
+TEST(CommandPortReads, ReadingOneByOneLeavesOneWaitPending)
+{
+    // The command port on an io_context of the test's own, run here one
+    // handler at a time.
+    LogCapture log;
+    boost::asio::io_context io;
+    kiv::ServiceOptions options;
+    options.statusRate = 0;
+    kiv::UdpKivServer commandPort(io, options);
+    UdpPeer requester("10.0.0.9", 0);
+    // Two requests waiting at the wake-up: the first is read alone, the
+    // batch read after it finds the second alone, and the reads go on one
+    // by one until one finds nothing.
+    long queued = 0;
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(requester.sendTo("STATUS_REQUEST ", "10.1.2.5", kStatusPort));
+        ASSERT_TRUE(waitFor([&] { return bytesQueuedOnPort(kStatusPort) > queued; }));
+        queued = bytesQueuedOnPort(kStatusPort);
+    }
+    ASSERT_EQ(1u, io.run_one());
+    ASSERT_TRUE(requester.receive());
+    ASSERT_TRUE(requester.receive());
+    // The next request wakes the one wait left pending; no other handler
+    // is woken with it.
+    ASSERT_TRUE(requester.sendTo("STATUS_REQUEST ", "10.1.2.5", kStatusPort));
+    ASSERT_EQ(1u, io.run_one());
+    EXPECT_TRUE(requester.receive());
+    EXPECT_EQ(0u, io.poll());
 }
 
 TEST_F(Network, WaitingAnnouncementsAreAllCountedAtMostOneWakeUpsWorthAtATime)
