@@ -208,6 +208,15 @@ TEST_F(StatusPanelTest, SlotBoundByAConfigurationTakesTheNameOfTheNextAnnounceme
         << "a slot with a name keeps it";
 }
 
+TEST_F(StatusPanelTest, NameAndLocationAreEachShownAsUtf8OrWindows1252)
+{
+    receive("10.0.0.9", announcement("Pumpe S\xC3\xBC" "d", "Halle S\xFC" "d", "10.9.9.9", 2));
+    panel.refreshStatusPanel();
+    EXPECT_EQ("10.0.0.9 : Pumpe S\xC3\xBC" "d : Halle S\xC3\xBC" "d : 0", view.texts[IDC_BEACON_TEXT0]);
+    EXPECT_EQ("Halle S\xFC" "d", server->withBeacons([](BeaconSlots& s) { return s[0].mLocation; }))
+        << "the slot keeps the bytes";
+}
+
 TEST_F(StatusPanelTest, RefreshNeverPairsAPingTargetWithAnotherTargetsHealth)
 {
     LogCapture log;  // every refresh logs its health look-ups

@@ -76,6 +76,10 @@ TEST_F(DialogTest, ControlsFollowTheTemplate)
         QWidget* widget = dialog->findChild<QWidget*>(QString::number(entry.id));
         ASSERT_NE(nullptr, widget) << entry.id;
         EXPECT_EQ(entry.shown, widget->isVisible()) << entry.id;
+        if (entry.kind == kiv::ControlKind::Label) {
+            EXPECT_EQ(Qt::PlainText, qobject_cast<QLabel*>(widget)->textFormat())
+                << entry.id << ": a beacon name is never markup";
+        }
     }
     EXPECT_EQ("Set Ping Target IP", qobject_cast<QPushButton*>(dialog->control(IDC_SET_PING_TARGET))->text());
     EXPECT_TRUE(dialog->findChildren<QLabel*>().size() > 20);
