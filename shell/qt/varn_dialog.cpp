@@ -183,6 +183,9 @@ void VarnDialog::buildControls()
             break;
         case ControlKind::AddressEntry:
             mAddress = new Ipv4AddressEdit(this);
+            // Enter in the address does what "Set Ping Target IP" does; it
+            // never reaches "Exit", the default button.
+            connect(mAddress, &Ipv4AddressEdit::returnPressed, this, [this] { mPanel.onSetPingTarget(); });
             widget = mAddress;
             break;
         case ControlKind::Picture: {
