@@ -30,6 +30,8 @@ struct KivServerProbe {
         return s.mLocalNetwork && s.mLocalNetwork->socketFor(boost::asio::ip::make_address(address));
     }
     std::size_t localAddressCount() const { return s.mLocalNetwork->addresses().size(); }
+    // What a reported address change or the 30 s poll runs on the worker.
+    void refreshLocalNetwork() { s.mLocalNetwork->refresh(); }
     boost::asio::steady_timer::time_point tickExpiry() const { return s.mTickTimer.expiry(); }
     void setAlarm(int percent, int seconds)
     {
