@@ -66,6 +66,16 @@ std::wstring listEntryText(HWND list, LRESULT index)
     return std::wstring(buffer.data(), static_cast<std::size_t>(copied));
 }
 
+// Whether the keyboard focus is in the ping-target address control (one
+// of the edit fields inside it).
+bool focusInPingAddress(HWND dialog)
+{
+    const HWND address = ::GetDlgItem(dialog, IDC_PING_ADDRESS);
+    const HWND focus = ::GetFocus();
+    return address != nullptr && focus != nullptr &&
+           (focus == address || ::IsChild(address, focus) != FALSE);
+}
+
 // "Exit", Esc and the close box: the service stops first (this blocks until
 // the worker has left its loop), then the dialog ends.
 INT_PTR endProgram(HWND dialog, int commandId)
@@ -281,6 +291,16 @@ INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
         }
         switch (message) {
         case WM_INITDIALOG:
+            return TRUE;
+        case DM_GETDEFID:
+            // Enter with the focus in the address entry: the dialog manager
+            // asks for the default button, and it is "Set Ping Target IP"
+            // there. Anywhere else the dialog keeps its own answer (none,
+            // so Enter on a control that is no button is IDOK, "Exit").
+            if (!focusInPingAddress(dialog))
+                return FALSE;
+            ::SetWindowLongPtrW(dialog, DWLP_MSGRESULT,
+                                MAKELRESULT(IDC_SET_PING_TARGET, DC_HASDEFID));
             return TRUE;
         case WM_COMMAND:
             return onCommand(dialog, LOWORD(wParam));
