@@ -39,8 +39,6 @@ struct KivServerProbe {
     // Reads the host's addresses again now, as a reported change would.
     void refreshLocalNetwork() { s.mLocalNetwork->refresh(); }
     std::size_t localAddressCount() const { return s.mLocalNetwork->addresses().size(); }
-    // What a reported address change or the 30 s poll runs on the worker.
-    void refreshLocalNetwork() { s.mLocalNetwork->refresh(); }
     boost::asio::steady_timer::time_point tickExpiry() const { return s.mTickTimer.expiry(); }
     void setAlarm(int percent, int seconds)
     {
