@@ -257,6 +257,7 @@ echo "   made in $(((($(now_ns) - made_at) / 1000000))) ms" >&2
 # One run: start the stand-ins and the stations, send the configuration,
 # watch the reports and one keep-alive period, stop everything, figure.
 results_rows=()
+capacity_score=-1
 capacity_held=0
 capacity_drops=0
 capacity_rcvbuf=0
@@ -348,8 +349,14 @@ run_one() { # LABEL START SPREAD
   done
   field() { sed -n "s/.* $2=\([^ ]*\).*/\1/p" "$dir/$1.sum"; }
   [ "$(field rec drops)" = 0 ] || echo "fleet: note: the recording stand-in dropped $(field rec drops) (run $label)" >&2
-  # What the default buffer holds: from the run that filled it most.
-  if [ "$(field hold held)" -gt "$capacity_held" ]; then
+  # What the default buffer holds of the reports: best from a run whose held
+  # datagrams were all reports (a configuration's burst, when it fills the
+  # buffer before the keep-alives come) and that filled it.
+  local score=0
+  [ "$(field hold drops)" -gt 0 ] && score=1
+  grep -qv ' wdStatus ' "$dir/hold.txt" || score=$((score + 2))
+  if [ "$(field hold held)" -gt 0 ] && [ "$score" -gt "$capacity_score" ]; then
+    capacity_score=$score
     capacity_held=$(field hold held)
     capacity_drops=$(field hold drops)
     capacity_rcvbuf=$(field hold rcvbuf)
@@ -392,6 +399,7 @@ report=$work/table.md
   printf '%s\n' "${results_rows[@]}"
   echo
   awk -v held="$capacity_held" -v drops="$capacity_drops" -v rcvbuf="$capacity_rcvbuf" -v rmem="$capacity_rmem" \
+    -v reports_only=$((capacity_score >= 2)) \
     -v pairs="$PAIRS" -v spread="$SPREAD" -v rate="$READ_RATE" -v round_ms="${poweroff_round_ms:-1000}" '
     function max0(x) { return x > 0 ? x : 0 }
     function mb(datagrams) { return sprintf("%.1f MB", datagrams * each / 1e6) }
@@ -401,8 +409,10 @@ report=$work/table.md
       if (each <= 0) { print "The buffer figures are missing: the holding stand-in held nothing."; exit }
       # Filled when it dropped; otherwise what the bytes each datagram takes allow.
       capacity = drops > 0 ? held : int(rcvbuf / each)
-      printf "The default receive buffer (%d bytes) holds %d of these datagrams (%d bytes each in the buffer)%s.\n",
-        rcvbuf, capacity, each, (drops > 0 ? "" : " (reckoned: it was not filled)")
+      printf "The default receive buffer (%d bytes) holds %d %s (%d bytes each in the buffer)%s.\n",
+        rcvbuf, capacity, (reports_only ? "reports" : "datagrams, reports and keep-alives mixed,"), each,
+        (drops > 0 ? "" : " (reckoned: it was not filled)")
+      if (reports_only) print "The arithmetic counts keep-alives as reports; they are shorter, and the buffer holds more of them."
       printf "At the scale of a plant, against a server that reads %d datagrams a second (1 ms each) with that buffer:\n\n", rate
       print "| stations | pairs | burst | arrives within | lost, default buffer | buffer that loses nothing |"
       print "|---|---|---|---|---|---|"
