@@ -414,23 +414,25 @@ report=$work/table.md
         (drops > 0 ? "" : " (reckoned: it was not filled)")
       if (reports_only) print "The arithmetic counts keep-alives as reports; they are shorter, and the buffer holds more of them."
       printf "At the scale of a plant, against a server that reads %d datagrams a second (1 ms each) with that buffer:\n\n", rate
-      print "| stations | pairs | burst | arrives within | lost, default buffer | buffer that loses nothing |"
+      print "| stations | pairs | what arrives | within | lost, default buffer | buffer that loses nothing |"
       print "|---|---|---|---|---|---|"
       round = round_ms / 1000; if (round <= 0) round = 1
       n = split("2000 10000", fleet, " ")
       for (i = 1; i <= n; ++i) {
         m = fleet[i]; x = m * pairs
-        row(m, x, "configuration, off", 1, "1 s (each at its next tick)")
-        if (spread > 0) row(m, x, "configuration, --spread " spread, spread, spread " s")
-        row(m, x, "keep-alive round after a power-up, off", round, sprintf("%.2f s (as measured)", round))
-        if (spread > 0) row(m, x, "keep-alive round, --spread " spread, 30, "30 s (the period)")
+        row(m, sprintf("a configuration, off: %d reports", x), x, 1, "1 s (each at its next tick)")
+        # Spread, the keep-alives of those seconds come too.
+        if (spread > 0) row(m, sprintf("a configuration, --spread %d: %d reports and %d keep-alives", spread, x, x * spread / 30),
+                            x + x * spread / 30, spread, spread " s")
+        row(m, sprintf("a keep-alive round after a power-up, off: %d", x), x, round, sprintf("%.2f s (as measured)", round))
+        if (spread > 0) row(m, sprintf("a keep-alive round, --spread %d: %d", spread, x), x, 30, "30 s (the period)")
       }
     }
-    function row(m, x, what, seconds, within,   read, lost, need) {
+    function row(m, what, x, seconds, within,   read, lost, need) {
       read = rate * seconds
       lost = max0(x - capacity - read)
       need = max0(x - read)
-      printf "| %d | %d | %s: %d | %s | %s | %s |\n", m, pairs, what, x, within, pct(lost, x),
+      printf "| %d | %d | %s | %s | %s | %s |\n", m, pairs, what, within, pct(lost, x),
         (need > capacity ? sprintf("%d datagrams, %s", need, mb(need)) : "the default")
     }'
 } >"$report"
