@@ -400,7 +400,7 @@ report=$work/table.md
   echo
   awk -v held="$capacity_held" -v drops="$capacity_drops" -v rcvbuf="$capacity_rcvbuf" -v rmem="$capacity_rmem" \
     -v reports_only=$((capacity_score >= 2)) \
-    -v pairs="$PAIRS" -v spread="$SPREAD" -v rate="$READ_RATE" -v round_ms="${poweroff_round_ms:-1000}" '
+    -v pairs="$PAIRS" -v spread="$SPREAD" -v rate="$READ_RATE" -v round_ms="${poweroff_round_ms:--}" '
     function max0(x) { return x > 0 ? x : 0 }
     function mb(datagrams) { return sprintf("%.1f MB", datagrams * each / 1e6) }
     function pct(lost, all) { return sprintf("%d (%.0f %%)", lost, 100 * lost / all) }
@@ -409,14 +409,18 @@ report=$work/table.md
       if (each <= 0) { print "The buffer figures are missing: the holding stand-in held nothing."; exit }
       # Filled when it dropped; otherwise what the bytes each datagram takes allow.
       capacity = drops > 0 ? held : int(rcvbuf / each)
-      printf "The default receive buffer (%d bytes) holds %d %s (%d bytes each in the buffer)%s.\n",
-        rcvbuf, capacity, (reports_only ? "reports" : "datagrams, reports and keep-alives mixed,"), each,
-        (drops > 0 ? "" : " (reckoned: it was not filled)")
+      what = reports_only ? "reports (" : "datagrams (reports and keep-alives mixed, "
+      printf "The default receive buffer (%d bytes) holds %d %s%d bytes each in the buffer%s).\n",
+        rcvbuf, capacity, what, each, (drops > 0 ? "" : "; reckoned: it was not filled")
       if (reports_only) print "The arithmetic counts keep-alives as reports; they are shorter, and the buffer holds more of them."
       printf "At the scale of a plant, against a server that reads %d datagrams a second (1 ms each) with that buffer:\n\n", rate
       print "| stations | pairs | what arrives | within | lost, default buffer | buffer that loses nothing |"
       print "|---|---|---|---|---|---|"
-      round = round_ms / 1000; if (round <= 0) round = 1
+      # The keep-alive round of the power-up with the option off; 1 s when
+      # that run was left out.
+      round = round_ms / 1000
+      round_text = sprintf("%.2f s (as measured)", round)
+      if (round <= 0) { round = 1; round_text = "1 s (not measured)" }
       n = split("2000 10000", fleet, " ")
       for (i = 1; i <= n; ++i) {
         m = fleet[i]; x = m * pairs
@@ -424,7 +428,7 @@ report=$work/table.md
         # Spread, the keep-alives of those seconds come too.
         if (spread > 0) row(m, sprintf("a configuration, --spread %d: %d reports and %d keep-alives", spread, x, x * spread / 30),
                             x + x * spread / 30, spread, spread " s")
-        row(m, sprintf("a keep-alive round after a power-up, off: %d", x), x, round, sprintf("%.2f s (as measured)", round))
+        row(m, sprintf("a keep-alive round after a power-up, off: %d", x), x, round, round_text)
         if (spread > 0) row(m, sprintf("a keep-alive round, --spread %d: %d", spread, x), x, 30, "30 s (the period)")
       }
     }
