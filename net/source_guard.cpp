@@ -26,8 +26,8 @@ bool SourceGuard::configAllowed(const boost::asio::ip::udp::endpoint& sender)
         return true;
     ++mConfigIgnored;
     if (mNotes.shouldLog(source, nowNs()))
-        debugLog("%s: configuration from %s ignored: not an allowed source (%s)\n", mWhere.c_str(),
-                 sender.address().to_string().c_str(), mConfigFrom.text().c_str());
+        warningLog("%s: configuration from %s ignored: not an allowed source (%s)\n", mWhere.c_str(),
+                   sender.address().to_string().c_str(), mConfigFrom.text().c_str());
     return false;
 }
 
@@ -47,10 +47,10 @@ void SourceGuard::logCounts()
 {
     if (mConfigIgnored == 0 && mStatusRefused == 0 && mStatusDropped == 0)
         return;
-    debugLog("%s, last minute: %llu configurations ignored, %llu status requests refused, "
-             "%llu status requests dropped over the reply bound\n",
-             mWhere.c_str(), static_cast<unsigned long long>(mConfigIgnored),
-             static_cast<unsigned long long>(mStatusRefused), static_cast<unsigned long long>(mStatusDropped));
+    infoLog("%s, last minute: %llu configurations ignored, %llu status requests refused, "
+            "%llu status requests dropped over the reply bound\n",
+            mWhere.c_str(), static_cast<unsigned long long>(mConfigIgnored),
+            static_cast<unsigned long long>(mStatusRefused), static_cast<unsigned long long>(mStatusDropped));
     mConfigIgnored = 0;
     mStatusRefused = 0;
     mStatusDropped = 0;
