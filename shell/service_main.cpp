@@ -15,7 +15,7 @@
 int main(int argc, char* argv[])
 {
     // Before any thread or socket: a wrong command line ends here.
-    const kiv::CommandLineResult commandLine = kiv::takeCommandLine({argv + 1, argv + argc});
+    const kiv::CommandLineResult commandLine = kiv::takeCommandLine({argv + 1, argv + argc}, "varnwin32-service");
     if (!commandLine.run) {
         std::fputs(commandLine.text.c_str(), commandLine.status == 0 ? stdout : stderr);
         return commandLine.status;
