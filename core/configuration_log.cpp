@@ -56,18 +56,21 @@ KivServer::Settings KivServer::settings() const
 
 void KivServer::logConfigurationApplied(const Settings& before) const
 {
+    // At debug the trace lines before it (TEST, SETTING COMMON NETWORK, the
+    // settings) say all of it already.
+    if (logLevel() == LogLevel::debug)
+        return;
     const Settings now = settings();
     const std::string made = pairsText(now, before, false);
     const std::string dropped = pairsText(before, now, false);
     const bool changed = made != "none" || dropped != "none" || now.set != before.set ||
                          now.port != before.port || now.alarmPercent != before.alarmPercent ||
                          now.alarmSeconds != before.alarmSeconds;
-    if (!logWanted(changed ? LogLevel::info : LogLevel::debug))
+    if (!changed || !logWanted(LogLevel::info))
         return;
-    logAt(changed ? LogLevel::info : LogLevel::debug,
-          "Configuration applied: pairs made %s, kept %s, dropped %s; port %i, CPU alarm at %i %% for %i s\n",
-          made.c_str(), pairsText(now, before, true).c_str(), dropped.c_str(), now.port, now.alarmPercent,
-          now.alarmSeconds);
+    infoLog("Configuration applied: pairs made %s, kept %s, dropped %s; port %i, CPU alarm at %i %% for %i s\n",
+            made.c_str(), pairsText(now, before, true).c_str(), dropped.c_str(), now.port, now.alarmPercent,
+            now.alarmSeconds);
 }
 
 }  // namespace kiv

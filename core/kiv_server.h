@@ -139,8 +139,9 @@ private:
     void onLocalNetworkChanged();
 
     Settings settings() const;
-    // One line with the pairs made, kept and dropped and the settings in
-    // force: info when anything changed since `before`, debug otherwise.
+    // One info line with the pairs made, kept and dropped and the settings
+    // in force, when anything changed since `before` (not at debug level,
+    // where the trace lines say it).
     void logConfigurationApplied(const Settings& before) const;
 
     // Guards the state the dialog reads from its own thread: the beacon
