@@ -70,8 +70,8 @@ bool linuxRouteTo(std::uint32_t destination)
         return true;  // unknown: as if there were one
     char line[256];
     bool found = false;
-    std::fgets(line, sizeof line, table);  // the heading
-    while (!found && std::fgets(line, sizeof line, table) != nullptr) {
+    const bool heading = std::fgets(line, sizeof line, table) != nullptr;
+    while (heading && !found && std::fgets(line, sizeof line, table) != nullptr) {
         char name[64];
         unsigned network = 0, gateway = 0, flags = 0, refs = 0, use = 0, metric = 0, mask = 0;
         if (std::sscanf(line, "%63s %x %x %x %u %u %u %x", name, &network, &gateway, &flags, &refs, &use,
