@@ -89,7 +89,7 @@ void KivServer::run()
     try {
         mIoService.run();
         mRunExited.store(true);
-        debugLog("KivServer::run HAS EXITED CORRECTLY\n");
+        infoLog("KivServer::run HAS EXITED CORRECTLY\n");
         debugLog("<==  KivServer::run\n");
     } catch (...) {
         reportException("KivServer::run", LogLevel::error);

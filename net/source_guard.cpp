@@ -1,10 +1,27 @@
 #include "net/source_guard.h"
 
+#include <atomic>
 #include <utility>
 
 #include "core/debug_log.h"
 
 namespace kiv {
+namespace {
+
+std::atomic<std::chrono::steady_clock::rep> gCountPeriod{
+    std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::minutes(1)).count()};
+
+}  // namespace
+
+void setServiceCountPeriod(std::chrono::steady_clock::duration period)
+{
+    gCountPeriod.store(period.count());
+}
+
+std::chrono::steady_clock::duration serviceCountPeriod()
+{
+    return std::chrono::steady_clock::duration(gCountPeriod.load());
+}
 
 SourceGuard::SourceGuard(boost::asio::io_context& ioService, const ServiceOptions& options, std::string where,
                          std::chrono::steady_clock::duration countPeriod)
