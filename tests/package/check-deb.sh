@@ -47,7 +47,8 @@ expect() {  # PACKAGE PATH...
   done
 }
 executable() {  # PACKAGE PROGRAM
-  dpkg-deb -c "$1" | grep -q "^-rwxr-xr-x .* \./usr/bin/$2\$" || fail "$2 is not executable"
+  dpkg-deb -c "$1" >"$work/listing"
+  grep -q "^-rwxr-xr-x .* \./usr/bin/$2\$" "$work/listing" || fail "$2 is not executable"
 }
 expect "$service_deb" /usr/bin/varnwin32-service /usr/share/man/man1/varnwin32-service.1.gz \
   /lib/systemd/system/varnwin32.service /etc/default/varnwin32 /usr/share/doc/varnwin32-service/copyright
@@ -60,8 +61,10 @@ expect "$tools_deb" /usr/bin/varn-beacon /usr/bin/varn-probe /usr/share/man/man1
   /usr/share/man/man1/varn-probe.1.gz /usr/share/doc/varnwin32-tools/copyright
 executable "$tools_deb" varn-beacon
 executable "$tools_deb" varn-probe
-contents "$service_deb" | grep -q 'varnwin32\.desktop\|/usr/bin/varnwin32$\|varn-probe' && fail "the service package holds the dialog's or the tools' files"
-contents "$dialog_deb" | grep -q 'varnwin32-service\|systemd' && fail "the dialog package holds the service's files"
+contents "$service_deb" >"$work/contents"
+grep -q 'varnwin32\.desktop\|/usr/bin/varnwin32$\|varn-probe' "$work/contents" && fail "the service package holds the dialog's or the tools' files"
+contents "$dialog_deb" >"$work/contents"
+grep -q 'varnwin32-service\|systemd' "$work/contents" && fail "the dialog package holds the service's files"
 
 step "control: versions, dependencies, the conflict"
 depends_on() {  # PACKAGE DEPENDENCY: true when Depends names it

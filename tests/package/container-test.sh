@@ -69,7 +69,7 @@ if ! mmdebstrap --variant=minbase --include=systemd-sysv,dbus \
   tail -n 20 "$work/mmdebstrap.log" "$work/install.log" 2>/dev/null
   fail "mmdebstrap or the install failed"
 fi
-sed -n 's/^\([0-9]* newly installed\).*/   apt: \1/p; s/^After this operation, \(.*\) of additional disk space.*/   apt: \1 more disk space/p' \
+sed -n 's/.* \([0-9]* newly installed\).*/   apt: \1/p; s/^After this operation, \(.*\) of additional disk space.*/   apt: \1 more disk space/p' \
   "$work/install.log"
 grep -q '^Setting up varnwin32-service' "$work/install.log" || fail "apt did not set up varnwin32-service"
 [ -L "$root/etc/systemd/system/multi-user.target.wants/varnwin32.service" ] || fail "the unit is not enabled in the image"
@@ -132,7 +132,7 @@ inside journalctl -u varnwin32.service -b --no-pager -o cat -p debug..debug >"$w
 grep -q 'UdpKivServer::handle_receive' "$work/debug" && fail "debug lines in the journal at the default level"
 
 step "SIGSTOP: the watchdog kills the stalled service and it is restarted"
-inside kill -STOP "$first"
+inside bash -c "kill -STOP $first"
 active "$first" 300 || fail "not restarted 30 s after SIGSTOP: $(inside systemctl status varnwin32.service --no-pager 2>&1 | tail -n 5)"
 [ "$(status_reply)" = "<status>" ] || fail "no status reply after the restart"
 
