@@ -62,13 +62,13 @@ int KivServer::getNumIpAddresses()
         std::string hostName;
         int error = 0;
         if (!localHostName(hostName, error)) {
-            debugLog("Error [%i]  when getting local host name.\n", error);
+            warningLog("Error [%i]  when getting local host name.\n", error);
             return 0;
         }
         debugLog("Host name is [%s]\n", hostName.c_str());
         std::vector<std::uint32_t> addresses;
         if (!localIpv4Addresses(addresses)) {
-            debugLog("Yow! Bad host lookup.\n");
+            warningLog("Yow! Bad host lookup.\n");
             return 0;
         }
         for (std::uint32_t address : addresses) {
@@ -88,7 +88,7 @@ std::string KivServer::getIpAddressesXml(std::string& work)
         std::string hostName;
         int error = 0;
         if (!localHostName(hostName, error)) {
-            debugLog("Error [%i]  when getting local host name.\n", error);
+            warningLog("Error [%i]  when getting local host name.\n", error);
             work += "</localIpInterfaces>";
             return work;
         }
@@ -99,7 +99,7 @@ std::string KivServer::getIpAddressesXml(std::string& work)
         debugLog("Host name is [%s]\n", hostName.c_str());
         std::vector<std::uint32_t> addresses;
         if (!localIpv4Addresses(addresses)) {
-            debugLog("Yikes! Bad host lookup.\n");
+            warningLog("Yikes! Bad host lookup.\n");
             work += "</localIpInterfaces>";
             return work;
         }
@@ -119,7 +119,7 @@ std::uint32_t KivServer::getNetOctsInt(const std::string& text)
 {
     const std::uint32_t value = parseInetAddr(text);
     if (value == 0)
-        debugLog("*** ERROR   getNetOctsInt   (IpAddr == 0)\r\n");
+        warningLog("*** ERROR   getNetOctsInt   (IpAddr == 0)\r\n");
     return value & 0xFFFFFF00u;
 }
 
@@ -134,6 +134,7 @@ void KivServer::setCrossOver(const std::string& message)
 void KivServer::applyCrossOver(const std::string& message)
 {
     debugLog("==>  KivServer::setCrossOver\n");
+    const Settings before = settings();
     try {
         std::string localList;
         getIpAddressesXml(localList);
@@ -150,8 +151,8 @@ void KivServer::applyCrossOver(const std::string& message)
         const bool portGiven = message.find("<srvIpPort>") != std::string::npos;
         const int port = portValue(getXmlValue("srvIpPort", message));
         if (portGiven && port == 0) {
-            debugLog("*** REFUSED srvIpPort [%s]: not a port from 1 to 65535, the pairs in place stay\n",
-                     getXmlValue("srvIpPort", message).c_str());
+            warningLog("*** REFUSED srvIpPort [%s]: not a port from 1 to 65535, the pairs in place stay\n",
+                       getXmlValue("srvIpPort", message).c_str());
         } else {
             makePairs(message, locals, servers, port);
         }
@@ -165,6 +166,7 @@ void KivServer::applyCrossOver(const std::string& message)
             mAlarmSeconds = getXmlValueInt("alarmSeconds", message);
         debugLog("mRemotePort=[%i]  mAlarmPercent=[%i]  mAlarmSeconds=[%i]\n", mRemotePort,
                  mAlarmPercent, mAlarmSeconds);
+        logConfigurationApplied(before);
     } catch (...) {
         reportException("KivServer::setCrossOver");
     }
@@ -195,7 +197,7 @@ void KivServer::makePairs(const std::string& message, const std::vector<std::str
             const auto serverAddress = boost::asio::ip::make_address_v4(servers[j], error);
             const auto localAddress = boost::asio::ip::make_address_v4(locals[i]);
             if (error) {
-                debugLog("*** SKIPPED server entry [%s]: not a dotted address\n", servers[j].c_str());
+                warningLog("*** SKIPPED server entry [%s]: not a dotted address\n", servers[j].c_str());
                 unusable[j] = true;
                 continue;
             }
@@ -219,7 +221,7 @@ void KivServer::makePairs(const std::string& message, const std::vector<std::str
         }
     }
     if (!leftOut.empty())
-        debugLog("*** TOO MANY PAIRS, [%i] KEPT, LEFT OUT:%s\n", kMaxLinks, leftOut.c_str());
+        warningLog("*** TOO MANY PAIRS, [%i] KEPT, LEFT OUT:%s\n", kMaxLinks, leftOut.c_str());
 
     // A pair that existed before keeps its schedule (and a report it still
     // owes); a new one reports at the next tick.

@@ -85,8 +85,15 @@ void UdpBoundSocket::sendData(std::string text, udp::endpoint remote)
         debugLog("SEND TX DATA=[%s]\n", data->c_str());
         mSocket.send_to(asio::buffer(*data), remote);
         debugLog("<==  UdpBoundSocket::sendData\n");
+        const auto failing = mSendFailures.find(remote);
+        if (failing != mSendFailures.end()) {
+            if (const unsigned tries = failing->second.ended())
+                infoLog("UdpBoundSocket::sendData to [%s:%i] sent after %u failed tries\n",
+                        remote.address().to_string().c_str(), static_cast<int>(remote.port()), tries);
+            mSendFailures.erase(failing);
+        }
     } catch (...) {
-        reportException("UdpBoundSocket::sendData");
+        reportRepeatedException(mSendFailures[remote], "UdpBoundSocket::sendData");
     }
 }
 

@@ -4,12 +4,14 @@
 
 #include <array>
 #include <cstddef>
+#include <map>
 #include <memory>
 #include <string>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 
+#include "core/repeated_warning.h"
 #include "net/datagram_buffer.h"
 
 namespace kiv {
@@ -26,7 +28,8 @@ public:
     void handle_receive(const boost::system::error_code& error, std::size_t bytes);
 
     // Sends up to the first zero character of `text`. A failed send is
-    // logged and recorded; it never leaves this function.
+    // logged (under the repeat rule, per destination) and recorded; it never
+    // leaves this function.
     void sendData(std::string text, boost::asio::ip::udp::endpoint remote);
 
     // The address this socket was made for (also when binding failed).
@@ -42,6 +45,8 @@ private:
     DatagramBuffer mDatagram = makeDatagramBuffer();  // what the receive fills
     std::array<char, kReceiveSize> mRecvBuffer{};
     boost::asio::ip::udp::endpoint mLocalEndpoint;
+    // The destinations whose sends fail now.
+    std::map<boost::asio::ip::udp::endpoint, RepeatedWarning> mSendFailures;
     // Expires with the object; the pending receive's handler holds a weak
     // reference to it.
     std::shared_ptr<void> mAlive = std::make_shared<int>(0);
