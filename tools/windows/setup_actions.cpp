@@ -1,10 +1,14 @@
-// VarnWin32Setup.dll: the installer's custom action that runs the service's
-// own option check (core/service_options, the code VarnWin32Service.exe
-// runs when it starts) on the arguments the installer is about to give the
-// service. A value the service would refuse fails the installation, with
-// the service's own reason in the installer's log, before anything is
-// removed or installed; the installer never leaves a service that will not
-// start.
+// VarnWin32Setup.dll: the installer's custom actions around the service's
+// options, each ending the installation with its reason in the installer's
+// log (and, with a user interface, in a message) before anything is
+// removed or installed.
+//
+// CheckServiceOptions runs the service's own option check
+// (core/service_options, the code VarnWin32Service.exe runs when it starts)
+// on the arguments the installer is about to give the service: the
+// installer never leaves a service that will not start.
+// RefuseOtherOptions stops an installation that gives an installed service
+// of the same version other options, which would not reach it.
 #include <windows.h>
 
 #include <msi.h>
@@ -65,4 +69,13 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckServiceOptions(MSIHANDLE in
     tellInstaller(install, INSTALLMESSAGE_INFO,
                   "VarnWin32 service options checked: " + kiv::optionsText(kiv::serviceOptions()));
     return ERROR_SUCCESS;
+}
+
+extern "C" __declspec(dllexport) UINT __stdcall RefuseOtherOptions(MSIHANDLE install)
+{
+    tellInstaller(install, INSTALLMESSAGE_ERROR,
+                  "VarnWin32 is installed as a service with other options, which an installation of the same "
+                  "version does not change. Uninstall it and install it again with the new options, or install a "
+                  "newer version with them.");
+    return ERROR_INSTALL_FAILURE;
 }
