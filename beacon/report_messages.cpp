@@ -94,6 +94,9 @@ std::string KivServer::getAlarmXml()
         xml += "</hostName>\n";
         xml += kVersionElement;
         xml += "</CPU_ALARM>\n";
+        // Built for each pair just before it is sent: the alarm's one line
+        // at info level (the Windows service's Event Log takes it).
+        infoLog("CPU alarm: CPU at [%s] %%, sending CPU_ALARM\n", getCpuUsageText().c_str());
     } catch (...) {
         reportException("KivServer::getAlarmXml");
         return xml;
