@@ -106,6 +106,7 @@ TEST(ServiceOptions, CommandLineEndsTheProgramOrSetsTheOptions)
     EXPECT_EQ("10.1.2.1/32", kiv::serviceOptions().allowStatusFrom.text());
     EXPECT_EQ(7u, kiv::serviceOptions().statusRate);
     kiv::setServiceOptions(ServiceOptions());
+    kiv::setLogLevel(kiv::LogLevel::debug);  // taking the command line set the level
 }
 
 TEST(ServiceOptions, LogLevelIsSetAndVersionAnswered)

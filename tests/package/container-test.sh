@@ -52,10 +52,10 @@ cleanup() {
     kill -KILL "$nspawn_pid" 2>/dev/null
     wait "$nspawn_pid" 2>/dev/null
   fi
-  rm -rf "$root"
+  rm -rf --one-file-system "$root"
 }
 trap cleanup EXIT
-rm -rf "$root"
+rm -rf --one-file-system "$root"
 
 # The root: Debian 12's minimal base with systemd as init, and the package
 # installed by apt as an administrator does, from the file.
