@@ -352,6 +352,10 @@ void KivServer::alarmPass()
     mAlarmCountdown = 0;
     if (mAlarmHoldoff > 0 || !mUdpServer)
         return;
+    // The alarm's one line at info level (the Windows service's Event Log
+    // takes it), once however many pairs it goes to.
+    if (mNumLinks > 0)
+        infoLog("CPU alarm: CPU at [%i] %%, sending CPU_ALARM\n", sample);
     for (int k = 0; k < mNumLinks; ++k) {
         debugLog("sendData for network [%i] \n", k);
         if (UdpBoundSocket* socket = boundSocketFor(mLocalEndpoints[k]))

@@ -3,18 +3,17 @@
 #include <windows.h>
 
 #include <commctrl.h>
-#include <shellapi.h>
 
 #include <array>
 #include <exception>
 #include <string>
-#include <vector>
 
 #include "core/debug_log.h"
 #include "core/kiv_srv.h"
 #include "core/service_options.h"
 #include "shell/resource_ids.h"
 #include "shell/startup_failure.h"
+#include "shell/win32/command_line.h"
 #include "shell/win32/main_dialog.h"
 
 namespace {
@@ -28,25 +27,6 @@ void tellOperator(const std::string& text)
 {
     errorLog("%s\n", text.c_str());
     ::MessageBoxA(nullptr, text.c_str(), kMessageCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
-}
-
-// The arguments after the program name, as UTF-8.
-std::vector<std::string> commandLineArguments()
-{
-    std::vector<std::string> arguments;
-    int count = 0;
-    LPWSTR* words = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-    if (words == nullptr)
-        return arguments;
-    for (int i = 1; i < count; ++i) {
-        const int size = ::WideCharToMultiByte(CP_UTF8, 0, words[i], -1, nullptr, 0, nullptr, nullptr);
-        std::string argument(size > 0 ? static_cast<std::size_t>(size) : 1u, '\0');
-        ::WideCharToMultiByte(CP_UTF8, 0, words[i], -1, argument.data(), size, nullptr, nullptr);
-        argument.resize(argument.size() - 1);
-        arguments.push_back(argument);
-    }
-    ::LocalFree(words);
-    return arguments;
 }
 
 // The help or the refusal of the command line: to standard output or error
@@ -67,7 +47,7 @@ void showCommandLineText(const std::string& text, bool refusal)
 int runProgram(HINSTANCE instance)
 {
     // Before any socket is opened: a wrong command line (or --help) ends here.
-    const kiv::CommandLineResult commandLine = kiv::takeCommandLine(commandLineArguments());
+    const kiv::CommandLineResult commandLine = kiv::takeCommandLine(kiv::win32::commandLineArguments());
     if (!commandLine.run) {
         showCommandLineText(commandLine.text, commandLine.status != 0);
         return commandLine.status;

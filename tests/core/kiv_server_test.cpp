@@ -429,13 +429,18 @@ TEST_P(AlarmSequence, RaisesAlarmsOnTheRightTicks)
     KivServer::setCrossOver(kOnePairConfig);
     probe.setAlarm(c.percent, c.seconds);
     std::vector<int> alarms;
+    std::vector<int> alarmLines;  // the alarm's info line, which the Event Log takes
     for (std::size_t tick = 1; tick <= samples.size(); ++tick) {
         log.clear();
         server.onPeriodic();
         if (log.contains("sendData for network [0] \n"))
             alarms.push_back(static_cast<int>(tick));
+        const std::string line = "CPU alarm: CPU at [" + std::to_string(c.samples[tick - 1]) + "] %, sending CPU_ALARM\n";
+        if (log.levelOf(line) == kiv::LogLevel::info)
+            alarmLines.push_back(static_cast<int>(tick));
     }
     EXPECT_EQ(c.alarmTicks, alarms) << c.name;
+    EXPECT_EQ(c.alarmTicks, alarmLines) << c.name;
 }
 
 std::vector<int> repeat(int value, int count, std::vector<int> head = {})

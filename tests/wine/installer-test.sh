@@ -33,9 +33,6 @@ cleanup() {
 trap cleanup EXIT
 
 . "$here/test-lib.sh"
-windows_path() { printf 'Z:%s' "${1//\//\\}"; }
-# Wine's console programs end their lines the Windows way.
-wine_out() { WINEDEBUG=-all wine "$@" 2>/dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 
 drive_c=$WINEPREFIX/drive_c
 install_dir="$drive_c/Program Files/VarnWin32"
@@ -48,26 +45,6 @@ shortcut_present() { [ -f "${shortcuts[0]}" ] || [ -f "${shortcuts[1]}" ]; }
 run_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Run'
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall'
 
-# msiexec KIND MSI [PROPERTIES...]: a silent install (/i) or uninstall (/x)
-# with a verbose log, echoed on failure; Wine's msi trace in $work/trace (the
-# commands custom actions run).
-msiexec() {
-  local kind=$1 package=$2 log
-  shift 2
-  log=$work/msiexec-$(date +%s%N).log
-  WINEDEBUG=-all,+msi wine msiexec "$kind" "$(windows_path "$package")" /qn /l*v "$(windows_path "$log")" "$@" \
-    >"$work/msiexec.out" 2>"$work/trace"
-  local status=$?
-  cp "$log" "$work/last.log" 2>/dev/null
-  echo "   msiexec $kind $(basename "$package") /qn $* -> $status"
-  if [ "$status" -ne 0 ]; then
-    tail -n 20 "$work/msiexec.out"
-    grep -a ':err:' "$work/trace" | tail -n 20
-    iconv -f UTF-16LE -t UTF-8 "$log" 2>/dev/null | tail -n 30 || tail -n 30 "$log"
-  fi
-  return "$status"
-}
-
 run_value() { wine_out reg query "$run_key" /v VarnWin32; }
 # The uninstall entries naming VarnWin32, one DisplayName line each.
 entries() { wine_out reg query "$uninstall_key" /s | grep -c 'DisplayName.*REG_SZ.*VarnWin32$'; }
@@ -78,15 +55,12 @@ check_clean() {
   shortcut_present && fail "the Start-menu shortcut is still there"
   run_value >/dev/null && fail "the Run value is still there"
   [ "$(entries)" = "0" ] || fail "an uninstall entry is still there"
-  # Every key and value of the registry, as Wine keeps it.
-  wine_out regedit /E "$(windows_path "$work/all.reg")" >/dev/null
-  iconv -f UTF-16LE -t UTF-8 "$work/all.reg" 2>/dev/null >"$work/all.txt" || cp "$work/all.reg" "$work/all.txt"
-  if grep -i 'varnwin32' "$work/all.txt" >"$work/left.txt"; then
+  if registry_naming_varnwin32 >"$work/left.txt"; then
     fail "the registry still names VarnWin32:"
     head -n 20 "$work/left.txt"
   fi
   local cached
-  cached=$(find "$drive_c/windows/Installer" -name '*.msi' 2>/dev/null | wc -l)
+  cached=$(cached_packages)
   [ "$cached" -eq 0 ] || fail "$cached cached installer package(s) left in C:\\windows\\Installer"
 }
 
@@ -105,7 +79,7 @@ echo "$run" | grep -qF "\"$exe_windows\"" || fail "the Run value does not start 
 step "the firewall commands were issued"
 # Wine's netsh does not keep firewall rules; what the installer ran is in
 # msi's trace.
-netsh_runs() { grep -a 'HANDLE_CustomType50 exe .*netsh.exe' "$work/trace" | sed 's/.* arg L"//; s/"$//; s/\\"/"/g; s/\\\\/\\/g'; }
+netsh_runs() { custom_action_runs netsh.exe; }
 check_rules() {
   local verb=$1 rule
   for rule in "VarnWin32 status requests (UDP 45654)" "VarnWin32 beacons and group (UDP 34543)"; do

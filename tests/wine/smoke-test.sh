@@ -52,22 +52,8 @@ trap cleanup EXIT
 
 . "$here/test-lib.sh"
 
-
-
-# Polls a command until it succeeds or $1 seconds have passed.
-poll() {
-  local tenths=$(($1 * 10))
-  shift
-  for _ in $(seq 1 "$tenths"); do
-    "$@" && return 0
-    sleep 0.1
-  done
-  return 1
-}
-
 # Window frames drawn by Wine itself: there is no window manager on the X
 # server.
-windows_path() { printf 'Z:%s' "${1//\//\\}"; }
 cat >"$work/settings.reg" <<'EOF'
 REGEDIT4
 

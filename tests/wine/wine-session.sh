@@ -109,8 +109,12 @@ if ! [ -S "/proc/$server_pid/cwd/socket" ] ||
   exit 1
 fi
 
+# A new prefix is made by the first boot of the session's server. (Not
+# "wineboot -i": on a new prefix that starts the system processes a second
+# time, and two service managers then answer sc and msiexec in turn, each
+# with its own list of services.)
 if ! [ -f "$WINEPREFIX/system.reg" ]; then
-  wineboot -i >"$work/wineboot.log" 2>&1 9>&- || { cat "$work/wineboot.log" >&2; exit 1; }
+  wineboot -u >"$work/wineboot.log" 2>&1 9>&- || { cat "$work/wineboot.log" >&2; exit 1; }
 fi
 
 "$@" 9>&-

@@ -1,17 +1,26 @@
 #!/usr/bin/env bash
-# Packs VarnWin32.exe into a Windows Installer package with wixl (Debian's
-# msitools) from varnwin32.wxs, then sets what wixl cannot express with
-# msibuild: the Run value's component is installed only with AUTOSTART=1
-# (and taken along by every uninstall: a component whose condition is false
-# would be left behind), and AUTOSTART reaches the elevated part of an
-# installation started by a user (a secure property).
+# Packs VarnWin32.exe and VarnWin32Service.exe into a Windows Installer
+# package with wixl (Debian's msitools) from varnwin32.wxs, then sets with
+# msibuild what wixl cannot express:
+# - the Run value's component is installed only with AUTOSTART=1, and taken
+#   along whenever the dialog is removed (an uninstall, a switch to the
+#   service): a component whose condition is false would be left behind;
+# - a fresh installation puts in the feature of MODE only (the Condition
+#   rows);
+# - the Event Log source's message file is an expandable string;
+# - the keys of the kept settings and of the Event Log source go with their
+#   components, subkeys and all (Registry rows named "-");
+# - AUTOSTART, MODE and the service's options reach the elevated part of an
+#   installation started by a user (secure properties).
 #
-#   make-msi.sh VERSION VarnWin32.exe ICON.ico OUTPUT.msi
+#   make-msi.sh VERSION VarnWin32.exe VarnWin32Service.exe VarnWin32Setup.dll ICON.ico OUTPUT.msi
 set -euo pipefail
 version=${1:?version}
 exe=${2:?VarnWin32.exe}
-icon=${3:?icon}
-output=${4:?output.msi}
+service_exe=${3:?VarnWin32Service.exe}
+setup_dll=${4:?VarnWin32Setup.dll}
+icon=${5:?icon}
+output=${6:?output.msi}
 here=$(cd "$(dirname "$0")" && pwd)
 
 IFS=. read -r major minor patch _ <<<"$version"
@@ -21,21 +30,38 @@ next="$major.$minor.$((patch + 1))"
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 cp "$exe" "$stage/VarnWin32.exe"
+cp "$service_exe" "$stage/VarnWin32Service.exe"
+cp "$setup_dll" "$stage/VarnWin32Setup.dll"
 cp "$icon" "$stage/varnwin32.ico"
 mkdir -p "$(dirname "$output")"
 output=$(cd "$(dirname "$output")" && pwd)/$(basename "$output")
 
 (cd "$stage" && wixl --arch x64 -D Version="$version" -D NextVersion="$next" \
-  -D ExePath=VarnWin32.exe -D IconPath=varnwin32.ico -o package.msi "$here/varnwin32.wxs" 2>&1 |
+  -D ExePath=VarnWin32.exe -D ServiceExePath=VarnWin32Service.exe -D SetupDllPath=VarnWin32Setup.dll \
+  -D IconPath=varnwin32.ico -o package.msi "$here/varnwin32.wxs" 2>&1 |
   grep -v 'builder.vala:.*unimplemented' || true)
-[ -s "$stage/package.msi" ] || { echo "make-msi: wixl made no package" >&2; exit 1; }
-msibuild "$stage/package.msi" -q \
-  "UPDATE \`Component\` SET \`Condition\` = 'AUTOSTART=\"1\" OR REMOVE~=\"ALL\"' WHERE \`Component\` = 'Autostart'"
-msibuild "$stage/package.msi" -q \
-  "UPDATE \`Property\` SET \`Value\` = 'OLDERVERSIONFOUND;NEWERVERSIONFOUND;AUTOSTART' WHERE \`Property\` = 'SecureCustomProperties'"
-msiinfo export "$stage/package.msi" Property | tr -d '\r' | grep -q '^SecureCustomProperties.*;AUTOSTART$' ||
-  { echo "make-msi: AUTOSTART is not a secure property" >&2; exit 1; }
-msiinfo export "$stage/package.msi" Component | grep -q 'AUTOSTART="1"' ||
-  { echo "make-msi: the Run value's condition is not set" >&2; exit 1; }
-mv "$stage/package.msi" "$output"
+msi=$stage/package.msi
+[ -s "$msi" ] || { echo "make-msi: wixl made no package" >&2; exit 1; }
+sql() { msibuild "$msi" -q "$1"; }
+
+sql "UPDATE \`Component\` SET \`Condition\` = 'AUTOSTART=\"1\" OR REMOVE~=\"ALL\" OR REMOVE><\"Dialog\"' WHERE \`Component\` = 'Autostart'"
+sql "UPDATE \`Property\` SET \`Value\` = 'OLDERVERSIONFOUND;NEWERVERSIONFOUND;AUTOSTART;MODE;ALLOW_CONFIG_FROM;ALLOW_STATUS_FROM;STATUS_RATE;SPREAD' WHERE \`Property\` = 'SecureCustomProperties'"
+sql "CREATE TABLE \`Condition\` (\`Feature_\` CHAR(38) NOT NULL, \`Level\` SHORT NOT NULL, \`Condition\` CHAR(255) PRIMARY KEY \`Feature_\`, \`Level\`)"
+sql "INSERT INTO \`Condition\` (\`Feature_\`, \`Level\`, \`Condition\`) VALUES ('Dialog', 0, 'NOT Installed AND MODE=\"service\"')"
+sql "INSERT INTO \`Condition\` (\`Feature_\`, \`Level\`, \`Condition\`) VALUES ('Service', 0, 'NOT Installed AND MODE<>\"service\"')"
+# The Event Log reads the message file's path as an expandable string.
+sql "UPDATE \`Registry\` SET \`Value\` = '#%[#VarnWin32Service.exe]' WHERE \`Name\` = 'EventMessageFile'"
+# HKLM is root 2.
+sql "INSERT INTO \`Registry\` (\`Registry\`, \`Root\`, \`Key\`, \`Name\`, \`Component_\`) VALUES ('DialogSettingsKey', 2, 'Software\\VarnWin32', '-', 'DialogSettings')"
+sql "INSERT INTO \`Registry\` (\`Registry\`, \`Root\`, \`Key\`, \`Name\`, \`Component_\`) VALUES ('ServiceSettingsKey', 2, 'Software\\VarnWin32', '-', 'ServiceSettings')"
+sql "INSERT INTO \`Registry\` (\`Registry\`, \`Root\`, \`Key\`, \`Name\`, \`Component_\`) VALUES ('EventSourceKey', 2, 'SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\VarnWin32', '-', 'EventSource')"
+
+table() { msiinfo export "$msi" "$1" | tr -d '\r'; }
+table Property | grep -q '^SecureCustomProperties.*;AUTOSTART;MODE;ALLOW_CONFIG_FROM;ALLOW_STATUS_FROM;STATUS_RATE;SPREAD$' ||
+  { echo "make-msi: the secure properties are not set" >&2; exit 1; }
+table Component | grep -q 'AUTOSTART="1"' || { echo "make-msi: the Run value's condition is not set" >&2; exit 1; }
+[ "$(table Condition | grep -c 'NOT Installed AND MODE')" = 2 ] ||
+  { echo "make-msi: the features' conditions are not set" >&2; exit 1; }
+[ "$(table Registry | grep -cP '\t-\t')" = 3 ] || { echo "make-msi: the keys' removal is not set" >&2; exit 1; }
+mv "$msi" "$output"
 echo "built $output"
