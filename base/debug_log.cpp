@@ -1,4 +1,4 @@
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,7 +1,7 @@
 // Linux has no debugger output channel: each debugLog call becomes one line on
 // standard error, written with a single write() so lines of the two threads
 // never interleave.
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 
 #include <sys/stat.h>
 #include <sys/uio.h>

@@ -1,5 +1,5 @@
 // The Windows diagnostic channel is the debugger output (DebugView, a debugger).
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 
 #include <windows.h>
 

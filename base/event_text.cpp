@@ -1,8 +1,8 @@
-#include "core/event_text.h"
+#include "base/event_text.h"
 
 #include <exception>
 
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 
 kiv::EventText gEventText;
 

@@ -1,8 +1,8 @@
-#include "core/reply_bound.h"
+#include "base/reply_bound.h"
 
 #include <algorithm>
 
-#include "core/service_options.h"
+#include "base/service_options.h"
 
 namespace kiv {
 namespace {

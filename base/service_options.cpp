@@ -1,4 +1,4 @@
-#include "core/service_options.h"
+#include "base/service_options.h"
 
 #include <mutex>
 

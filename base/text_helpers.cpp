@@ -1,10 +1,10 @@
-#include "core/text_helpers.h"
+#include "base/text_helpers.h"
 
 #include <cctype>
 #include <cstdlib>
 
-#include "core/debug_log.h"
-#include "core/host_network.h"
+#include "base/debug_log.h"
+#include "net/host_network.h"
 
 std::string getIpAddrString(std::uint32_t address)
 {

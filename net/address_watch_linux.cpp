@@ -2,7 +2,7 @@
 // waited on by the worker's io_context like any other descriptor. The
 // messages themselves are not parsed: any of them means "read the
 // addresses again", and so does an overrun of the socket's buffer.
-#include "core/address_watch.h"
+#include "net/address_watch.h"
 
 #include <cerrno>
 #include <cstring>
@@ -14,7 +14,7 @@
 
 #include <boost/asio/posix/stream_descriptor.hpp>
 
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 
 namespace kiv {
 

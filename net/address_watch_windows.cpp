@@ -2,7 +2,7 @@
 // IPv4 address is added, removed or changes state; the callback only posts
 // the handler to the worker's io_context. Cancelling the notification waits
 // for a callback that is running, so none outlives this object.
-#include "core/address_watch.h"
+#include "net/address_watch.h"
 
 #include <winsock2.h>
 #include <ws2ipdef.h>
@@ -11,7 +11,7 @@
 
 #include <boost/asio/post.hpp>
 
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 
 namespace kiv {
 

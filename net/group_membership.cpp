@@ -2,8 +2,8 @@
 
 #include <boost/asio/ip/multicast.hpp>
 
-#include "core/debug_log.h"
-#include "core/text_helpers.h"
+#include "base/debug_log.h"
+#include "base/text_helpers.h"
 
 namespace asio = boost::asio;
 

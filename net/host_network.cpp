@@ -1,4 +1,4 @@
-#include "core/host_network.h"
+#include "net/host_network.h"
 
 #include <mutex>
 

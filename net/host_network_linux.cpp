@@ -1,7 +1,7 @@
 // Linux: the host name from gethostname, the addresses from the interfaces
 // that are up (loopback excluded) in the kernel's order. The host name usually
 // resolves to a loopback alias here, which would pair with nothing.
-#include "core/host_network.h"
+#include "net/host_network.h"
 
 #include <arpa/inet.h>
 #include <cerrno>

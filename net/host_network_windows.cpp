@@ -1,7 +1,7 @@
 // Windows: the host name from gethostname, the addresses from resolving that
 // name with gethostbyname (Winsock lists every IPv4 address of the machine for
 // its own name), and names resolved the same way.
-#include "core/host_network.h"
+#include "net/host_network.h"
 
 #include <winsock2.h>
 

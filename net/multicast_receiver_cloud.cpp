@@ -2,12 +2,12 @@
 
 #include <algorithm>
 
-#include "core/debug_log.h"
-#include "core/event_text.h"
-#include "core/kiv_server.h"
-#include "core/text_helpers.h"
+#include "base/debug_log.h"
+#include "base/event_text.h"
+#include "base/text_helpers.h"
 #include "metrics/cpu_usage.h"
 #include "net/socket_tuning.h"
+#include "service/kiv_server.h"
 
 namespace asio = boost::asio;
 using asio::ip::udp;

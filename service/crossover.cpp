@@ -4,12 +4,12 @@
 #include <cstdlib>
 #include <vector>
 
-#include "core/debug_log.h"
-#include "core/event_text.h"
-#include "core/host_network.h"
-#include "core/kiv_server.h"
-#include "core/local_network.h"
-#include "core/text_helpers.h"
+#include "base/debug_log.h"
+#include "base/event_text.h"
+#include "base/text_helpers.h"
+#include "net/host_network.h"
+#include "service/kiv_server.h"
+#include "service/local_network.h"
 
 namespace kiv {
 namespace {

@@ -1,4 +1,4 @@
-#include "core/kiv_server.h"
+#include "service/kiv_server.h"
 
 #include <algorithm>
 #include <chrono>
@@ -9,15 +9,15 @@
 
 #include <boost/asio/post.hpp>
 
-#include "core/debug_log.h"
-#include "core/event_text.h"
-#include "core/host_network.h"
-#include "core/local_network.h"
-#include "core/text_helpers.h"
+#include "base/debug_log.h"
+#include "base/event_text.h"
+#include "base/text_helpers.h"
 #include "metrics/os_description.h"
 #include "net/group_membership.h"
+#include "net/host_network.h"
 #include "net/udp_bound_socket.h"
 #include "net/udp_kiv_server.h"
+#include "service/local_network.h"
 
 namespace kiv {
 namespace {

@@ -1,11 +1,11 @@
-#include "core/kiv_srv.h"
+#include "service/kiv_srv.h"
 
 #include <boost/asio/post.hpp>
 
-#include "core/debug_log.h"
-#include "core/event_text.h"
-#include "core/kiv_server.h"
+#include "base/debug_log.h"
+#include "base/event_text.h"
 #include "metrics/os_description.h"
+#include "service/kiv_server.h"
 
 kiv::KivSrv* gServiceHost = nullptr;
 

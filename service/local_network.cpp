@@ -1,12 +1,12 @@
-#include "core/local_network.h"
+#include "service/local_network.h"
 
 #include <algorithm>
 
-#include "core/address_watch.h"
-#include "core/debug_log.h"
-#include "core/host_network.h"
-#include "core/text_helpers.h"
+#include "base/debug_log.h"
+#include "base/text_helpers.h"
+#include "net/address_watch.h"
 #include "net/group_membership.h"
+#include "net/host_network.h"
 #include "net/udp_bound_socket.h"
 
 namespace asio = boost::asio;

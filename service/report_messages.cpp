@@ -1,7 +1,7 @@
 // The watchdog's own messages: keep-alive, status report and CPU alarm.
-#include "core/debug_log.h"
-#include "core/event_text.h"
-#include "core/kiv_server.h"
+#include "base/debug_log.h"
+#include "base/event_text.h"
+#include "service/kiv_server.h"
 
 namespace kiv {
 namespace {

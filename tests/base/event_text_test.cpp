@@ -1,4 +1,4 @@
-#include "core/event_text.h"
+#include "base/event_text.h"
 
 #include <atomic>
 #include <thread>

@@ -1,8 +1,8 @@
-#include "core/reply_bound.h"
+#include "base/reply_bound.h"
 
 #include <gtest/gtest.h>
 
-#include "core/service_options.h"
+#include "base/service_options.h"
 
 namespace {
 

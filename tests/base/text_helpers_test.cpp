@@ -1,8 +1,8 @@
-#include "core/text_helpers.h"
+#include "base/text_helpers.h"
 
 #include <gtest/gtest.h>
 
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 #include "support/fake_host.h"
 #include "support/log_capture.h"
 

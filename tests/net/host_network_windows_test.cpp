@@ -1,6 +1,6 @@
 // The Winsock host lookups, on the machine the test runs on (under Wine: the
 // test's private namespace, whose one interface has 10.1.2.5).
-#include "core/host_network.h"
+#include "net/host_network.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "core/text_helpers.h"
+#include "base/text_helpers.h"
 
 namespace {
 

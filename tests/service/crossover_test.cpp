@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/kiv_server.h"
+#include "service/kiv_server.h"
 #include "support/fake_host.h"
 #include "support/kiv_server_probe.h"
 #include "support/log_capture.h"

@@ -1,4 +1,4 @@
-#include "core/kiv_server.h"
+#include "service/kiv_server.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/event_text.h"
+#include "base/event_text.h"
 #include "support/fake_host.h"
 #include "support/kiv_server_probe.h"
 #include "support/log_capture.h"

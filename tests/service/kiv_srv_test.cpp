@@ -1,4 +1,4 @@
-#include "core/kiv_srv.h"
+#include "service/kiv_srv.h"
 
 #include <future>
 
@@ -7,8 +7,8 @@
 #include <boost/system/system_error.hpp>
 #include <gtest/gtest.h>
 
-#include "core/event_text.h"
-#include "core/kiv_server.h"
+#include "base/event_text.h"
+#include "service/kiv_server.h"
 #include "shell/startup_failure.h"
 #include "support/fake_host.h"
 #include "support/log_capture.h"

@@ -11,8 +11,8 @@
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
 
-#include "core/kiv_server.h"
-#include "core/text_helpers.h"
+#include "base/text_helpers.h"
+#include "service/kiv_server.h"
 #include "tools/beacon/beacon_options.h"
 #include "tools/common/listener.h"
 #include "tools/common/output.h"
