@@ -4,7 +4,6 @@
 #include <cstdlib>
 
 #include "base/debug_log.h"
-#include "net/host_network.h"
 
 std::string getIpAddrString(std::uint32_t address)
 {
@@ -12,24 +11,16 @@ std::string getIpAddrString(std::uint32_t address)
                         (address >> 8) & 0xFF, address & 0xFF);
 }
 
-std::uint32_t getIpAddrInt(const std::string& nameOrAddress)
+std::uint32_t getIpAddrInt(const std::string& nameOrAddress, const kiv::HostAddressLookup& host)
 {
     const std::uint32_t parsed = kiv::parseInetAddr(nameOrAddress);
     if (parsed != kiv::kInAddrNone && parsed != 0)
         return parsed;
     if (nameOrAddress == "255.255.255.255")
         return 0;
-    if (nameOrAddress.empty()) {
-        std::string hostName;
-        int error = 0;
-        if (!kiv::localHostName(hostName, error))
-            return 0;
-        std::vector<std::uint32_t> addresses;
-        if (!kiv::localIpv4Addresses(addresses) || addresses.empty())
-            return 0;
-        return addresses.front();
-    }
-    return kiv::resolveIpv4(nameOrAddress);
+    if (nameOrAddress.empty())
+        return host.firstAddress ? host.firstAddress() : 0;
+    return host.resolveName ? host.resolveName(nameOrAddress) : 0;
 }
 
 std::string getXmlValueAt(std::string name, std::string text, std::string::size_type& position)

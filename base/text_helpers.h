@@ -2,15 +2,30 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+
+namespace kiv {
+
+// What getIpAddrInt needs of the host when the text is no address: the
+// host's first IPv4 address (for an empty text) and the first address a name
+// resolves to, each in host order and 0 when there is none. The caller reads
+// them from the host (net/host_network.h); an empty member counts as 0.
+struct HostAddressLookup {
+    std::function<std::uint32_t()> firstAddress;
+    std::function<std::uint32_t(const std::string& name)> resolveName;
+};
+
+}  // namespace kiv
 
 // Dotted text of a host-order IPv4 value ("%u.%u.%u.%u", first octet most
 // significant).
 std::string getIpAddrString(std::uint32_t address);
 
 // Host-order IPv4 value of dotted text or a host name; 0 on failure. An empty
-// text stands for this host (its first IPv4 address).
-std::uint32_t getIpAddrInt(const std::string& nameOrAddress);
+// text stands for this host (its first IPv4 address). Only a text that is no
+// address asks `host`. net/host_network.h has the form that asks the host.
+std::uint32_t getIpAddrInt(const std::string& nameOrAddress, const kiv::HostAddressLookup& host);
 
 // Value of the first occurrence of `name` in `text` at or after `position`:
 // from one character after the name up to the next "</" + name (or the end).

@@ -45,4 +45,26 @@ std::uint32_t resolveIpv4(const std::string& name)
     return current().resolveName(name);
 }
 
+HostAddressLookup hostAddressLookup()
+{
+    HostAddressLookup lookup;
+    lookup.firstAddress = []() -> std::uint32_t {
+        std::string hostName;
+        int error = 0;
+        if (!localHostName(hostName, error))
+            return 0;
+        std::vector<std::uint32_t> addresses;
+        if (!localIpv4Addresses(addresses) || addresses.empty())
+            return 0;
+        return addresses.front();
+    };
+    lookup.resolveName = [](const std::string& name) { return resolveIpv4(name); };
+    return lookup;
+}
+
 }  // namespace kiv
+
+std::uint32_t getIpAddrInt(const std::string& nameOrAddress)
+{
+    return getIpAddrInt(nameOrAddress, kiv::hostAddressLookup());
+}

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/text_helpers.h"
+
 namespace kiv {
 
 struct HostNetwork {
@@ -28,4 +30,11 @@ bool localHostName(std::string& name, int& error);
 bool localIpv4Addresses(std::vector<std::uint32_t>& addresses);
 std::uint32_t resolveIpv4(const std::string& name);
 
+// getIpAddrInt's questions answered by this host: the first of its addresses
+// once its name is known, and the name lookup.
+HostAddressLookup hostAddressLookup();
+
 }  // namespace kiv
+
+// getIpAddrInt (base/text_helpers.h) asking this host.
+std::uint32_t getIpAddrInt(const std::string& nameOrAddress);

@@ -7,13 +7,14 @@
 #include "base/text_helpers.h"
 #include "metrics/cpu_usage.h"
 #include "net/socket_tuning.h"
-#include "service/kiv_server.h"
 
 namespace asio = boost::asio;
 using asio::ip::udp;
 
-MulticastReceiverCloud::MulticastReceiverCloud(asio::io_context& ioService, std::string group)
-    : mSocket(ioService),
+MulticastReceiverCloud::MulticastReceiverCloud(asio::io_context& ioService, std::string group,
+                                               kiv::ReceiverOwner& owner)
+    : mOwner(owner),
+      mSocket(ioService),
       mSenderEndpoint(asio::ip::address_v4::any(), 0),
       mMembership(mSocket, group, "MulticastReceiverCloud")
 {
@@ -70,6 +71,5 @@ void MulticastReceiverCloud::parseMcKivMessage(const std::string& message)
 {
     debugLog("MulticastReceiverCloud::parseMcKivMessage\n");
     const std::string address = getXmlValue("srvIpAddr", message);
-    if (kiv::KivServer* server = kiv::KivServer::instance())
-        server->setCloudSrvIpAddr(address.c_str());
+    mOwner.onCloudServerAddress(address.c_str());
 }

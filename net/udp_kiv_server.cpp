@@ -10,6 +10,7 @@
 #include "base/text_helpers.h"
 #include "metrics/cpu_usage.h"
 #include "metrics/os_description.h"
+#include "net/host_network.h"
 #include "net/socket_tuning.h"
 
 namespace asio = boost::asio;

@@ -33,8 +33,8 @@ KivServer* KivServer::instance()
 
 KivServer::KivServer()
     : mUdpServer(std::make_unique<UdpKivServer>(mIoService)),
-      mMulticast(mIoService, kBeaconGroup),
-      mMulticastCloud(mIoService, kCloudGroup),
+      mMulticast(mIoService, kBeaconGroup, *this),
+      mMulticastCloud(mIoService, kCloudGroup, *this),
       mTickTimer(mIoService, std::chrono::seconds(5))
 {
     debugLog("==>  KivServer::KivServer\n");
@@ -138,6 +138,50 @@ void KivServer::setCloudSrvIpAddr(const std::string& address)
 {
     std::lock_guard<std::mutex> lock(mStateMutex);
     mCloudSrvIpAddr = address;
+}
+
+void KivServer::onBeaconMessage(std::uint32_t sender, const std::string& message)
+{
+    withBeacons([&](BeaconSlots& beacons) {
+        for (BeaconTracker& beacon : beacons) {
+            if (beacon.mIpAddress == sender) {
+                // Saturates: the count shown stops at its largest value.
+                if (beacon.mMessageCount < std::numeric_limits<std::int32_t>::max())
+                    beacon.mMessageCount += 1;
+                beacon.mMissedTicks = 0;
+                // A slot bound by a configuration message has neither;
+                // the first announcement that carries them names it.
+                if (beacon.mName.empty() && beacon.mLocation.empty()) {
+                    beacon.mName = getXmlValue("name", message);
+                    beacon.mLocation = getXmlValue("location", message);
+                }
+                beacon.mPingTarget = getXmlValue("pingTarget", message);
+                beacon.mPingTargetHealth = getXmlValueInt("pingTargetHealth", message);
+                return;
+            }
+        }
+        for (std::size_t i = 0; i < beacons.size(); ++i) {
+            BeaconTracker& beacon = beacons[i];
+            if (beacon.mIpAddress != 0)
+                continue;
+            beacon.mIpAddress = sender;
+            beacon.mIpAddressText = getIpAddrString(sender);
+            beacon.mName = getXmlValue("name", message);
+            beacon.mLocation = getXmlValue("location", message);
+            beacon.mSlotIndex = static_cast<std::int32_t>(i);
+            return;
+        }
+    });
+}
+
+void KivServer::onConfiguration(const std::string& message)
+{
+    applyCrossOver(message);
+}
+
+void KivServer::onCloudServerAddress(const std::string& address)
+{
+    setCloudSrvIpAddr(address);
 }
 
 int KivServer::getPingHealth(int slot)

@@ -19,6 +19,7 @@
 #include "metrics/cpu_usage.h"
 #include "net/multicast_receiver.h"
 #include "net/multicast_receiver_cloud.h"
+#include "net/receiver_owner.h"
 
 namespace kiv {
 
@@ -40,12 +41,11 @@ constexpr int kAlarmHoldoffTicks = 180;
 // A tick that comes later than this many periods does not replay the ticks
 // it missed (a paused machine or process): it runs once and goes on from now.
 constexpr int kMaxCatchUpTicks = 2;
-constexpr const char* kBeaconGroup = "224.2.2.224";
-constexpr const char* kCloudGroup = "224.0.2.224";
 
 using BeaconSlots = std::array<BeaconTracker, kBeaconSlotCount>;
 
-class KivServer
+// Owns the group listeners and takes what they hand over (ReceiverOwner).
+class KivServer : public ReceiverOwner
 {
 public:
     KivServer();
@@ -112,6 +112,13 @@ public:
 
 private:
     friend struct test::KivServerProbe;
+
+    // From the listeners, on the worker thread: a beacon-group datagram
+    // binds or updates its sender's slot, an allowed configuration makes the
+    // pairs, a cloud datagram's srvIpAddr is kept.
+    void onBeaconMessage(std::uint32_t sender, const std::string& message) override;
+    void onConfiguration(const std::string& message) override;
+    void onCloudServerAddress(const std::string& address) override;
 
     void startTickTimer();
     void onTick(const boost::system::error_code& error);

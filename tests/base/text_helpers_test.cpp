@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/debug_log.h"
+#include "net/host_network.h"
 #include "support/fake_host.h"
 #include "support/log_capture.h"
 

@@ -12,6 +12,7 @@
 #include <boost/asio/steady_timer.hpp>
 
 #include "base/text_helpers.h"
+#include "net/host_network.h"
 #include "service/kiv_server.h"
 #include "tools/beacon/beacon_options.h"
 #include "tools/common/listener.h"
