@@ -54,7 +54,8 @@ public:
     KivServer& operator=(const KivServer&) = delete;
 
     // The process-wide instance (set by the constructor, cleared by the
-    // destructor); null while there is none.
+    // destructor); null while there is none. setCrossOver, which is static,
+    // finds the server through it; the listeners have their owner instead.
     static KivServer* instance();
 
     void run();
