@@ -64,6 +64,11 @@ KivServer::KivServer()
             std::vector<GroupMembership*>{&mMulticast.membership(), &mMulticastCloud.membership()},
             [this] { onLocalNetworkChanged(); });
         mLocalNetwork->refresh();
+        {
+            // The dialog shows the name from its first refresh on.
+            std::lock_guard<std::mutex> lock(mStateMutex);
+            mHostName = mLocalNetwork->hostName();
+        }
         startTickTimer();
     } catch (...) {
         reportException("KivServer::KivServer");

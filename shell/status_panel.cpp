@@ -7,6 +7,7 @@
 #include "base/text_helpers.h"
 #include "service/kiv_srv.h"
 #include "shell/art/radar_art.h"
+#include "shell/display_text.h"
 #include "shell/resource_ids.h"
 
 namespace kiv {
@@ -33,6 +34,15 @@ BeaconView viewOf(const BeaconTracker& beacon)
     view.location = beacon.mLocation;
     view.pingTarget = beacon.mPingTarget;
     return view;
+}
+
+// Name and location each shown on its own terms: one beacon may send UTF-8
+// in one and a Windows code page in the other.
+BeaconView withShownNames(BeaconView beacon)
+{
+    beacon.name = displayText(beacon.name);
+    beacon.location = displayText(beacon.location);
+    return beacon;
 }
 
 // Which slot and which of its two indicators a control is.
@@ -140,7 +150,8 @@ void StatusPanel::refreshStatusPanel()
     }
 
     for (int slot = 0; slot < kBeaconSlotCount; ++slot)
-        showText(kBeaconTextIds[slot], srv != nullptr ? beaconText(beacons[slot]) : std::string());
+        showText(kBeaconTextIds[slot],
+                 srv != nullptr ? beaconText(withShownNames(beacons[slot])) : std::string());
     for (int slot = 0; slot < kBeaconSlotCount; ++slot)
         showText(kPingTextIds[slot], srv != nullptr ? pingTargetText(beacons[slot]) : std::string());
 
@@ -166,7 +177,8 @@ void StatusPanel::refreshStatusPanel()
     showText(IDC_LOCAL_IP_IN_COMMON, srv != nullptr ? srv->localIpInCommonText() : std::string());
 
     const std::string events = KivSrv::takeEventText();
-    for (const std::string& entry : splitEventText(events)) {
+    for (const std::string& piece : splitEventText(events)) {
+        const std::string entry = displayText(piece);
         mView.addListEntry(IDC_EVENT_LIST, entry);
         mEventEntries.push_back(entry);
         if (mEventEntries.size() > kEventListLimit) {
@@ -283,10 +295,11 @@ void StatusPanel::advanceAnimation()
     mView.showRadarFrame(mFramesLoaded ? mAnimationFrame : 0);
 }
 
-void StatusPanel::showText(int controlId, const std::string& text)
+void StatusPanel::showText(int controlId, const std::string& bytes)
 {
     if (!mViewShown)
         return;
+    const std::string text = displayText(bytes);
     const auto shown = mShownTexts.find(controlId);
     if (shown != mShownTexts.end() && shown->second == text)
         return;

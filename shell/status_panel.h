@@ -23,7 +23,8 @@ namespace kiv {
 class KivSrv;
 
 // What the presenter asks of a dialog. Control ids are those of
-// shell/resource_ids.h.
+// shell/resource_ids.h. Every text the panel hands over is UTF-8: what came
+// from the network is converted for display first (shell/display_text.h).
 class StatusView
 {
 public:
@@ -119,9 +120,9 @@ public:
 
 private:
     KivServer* server() const;
-    // Sets a control's text unless it already shows exactly this text or
-    // the view cannot be seen.
-    void showText(int controlId, const std::string& text);
+    // Sets a control's text, as displayText shows `bytes`, unless it
+    // already shows exactly this text or the view cannot be seen.
+    void showText(int controlId, const std::string& bytes);
 
     StatusView& mView;
     ServerSource mServer;

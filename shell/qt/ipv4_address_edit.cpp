@@ -81,6 +81,10 @@ bool Ipv4AddressEdit::eventFilter(QObject* watched, QEvent* event)
         QLineEdit* field = mFields[static_cast<std::size_t>(i)];
         if (watched != field)
             continue;
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
+            emit returnPressed();
+            return true;
+        }
         if ((key->key() == Qt::Key_Period || key->key() == Qt::Key_Space) && i < 3) {
             if (!field->text().isEmpty()) {
                 mFields[static_cast<std::size_t>(i + 1)]->setFocus();

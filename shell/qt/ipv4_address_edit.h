@@ -1,6 +1,8 @@
 // An IPv4 address entry of four fields, like the Windows address control:
 // digits only, 0 to 255 per field, "." or a third digit moves to the next
 // field, Backspace in an empty field goes back. Blank fields read as 0.
+// Enter in any field is the entry's own: it emits returnPressed and goes no
+// further (the dialog's default button never sees it).
 #pragma once
 
 #include <array>
@@ -23,6 +25,9 @@ public:
     void setAddress(std::uint32_t address);
     void clear();
     QLineEdit* field(int index) const { return mFields[static_cast<std::size_t>(index)]; }
+
+signals:
+    void returnPressed();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

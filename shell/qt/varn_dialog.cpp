@@ -166,6 +166,8 @@ void VarnDialog::buildControls()
             break;
         case ControlKind::Label: {
             auto* label = new QLabel(caption, this);
+            // Names from the network are shown as they are, never as markup.
+            label->setTextFormat(Qt::PlainText);
             label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
             label->setWordWrap(true);
             widget = label;
@@ -181,6 +183,9 @@ void VarnDialog::buildControls()
             break;
         case ControlKind::AddressEntry:
             mAddress = new Ipv4AddressEdit(this);
+            // Enter in the address does what "Set Ping Target IP" does; it
+            // never reaches "Exit", the default button.
+            connect(mAddress, &Ipv4AddressEdit::returnPressed, this, [this] { mPanel.onSetPingTarget(); });
             widget = mAddress;
             break;
         case ControlKind::Picture: {
@@ -271,14 +276,14 @@ void VarnDialog::stopServiceHost()
 void VarnDialog::setControlText(int controlId, const std::string& text)
 {
     if (auto* label = qobject_cast<QLabel*>(control(controlId)))
-        label->setText(QString::fromLatin1(text.c_str()));
+        label->setText(QString::fromUtf8(text.c_str()));
 }
 
 void VarnDialog::addListEntry(int controlId, const std::string& text)
 {
     if (controlId == IDC_EVENT_LIST && mEventList != nullptr)
         mEventList->addItem(
-            new EventEntry(QString::fromLatin1(text.data(), static_cast<int>(text.size()))));
+            new EventEntry(QString::fromUtf8(text.data(), static_cast<int>(text.size()))));
 }
 
 void VarnDialog::removeListEntry(int controlId, const std::string& text)
@@ -286,7 +291,7 @@ void VarnDialog::removeListEntry(int controlId, const std::string& text)
     if (controlId != IDC_EVENT_LIST || mEventList == nullptr)
         return;
     const QList<QListWidgetItem*> found = mEventList->findItems(
-        QString::fromLatin1(text.data(), static_cast<int>(text.size())), Qt::MatchExactly);
+        QString::fromUtf8(text.data(), static_cast<int>(text.size())), Qt::MatchExactly);
     if (!found.isEmpty())
         delete found.first();
 }

@@ -35,22 +35,45 @@ IndicatorBrush brushForState(int state)
     return indicatorBrush(state);
 }
 
-LPARAM textParam(const std::string& text)
+// The panel's texts are UTF-8; the controls take them as UTF-16, whatever
+// the station's code page.
+std::wstring wideText(const std::string& text)
+{
+    const int size = static_cast<int>(text.size());
+    const int length = ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, nullptr, 0);
+    if (length <= 0)
+        return std::wstring();
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), size, wide.data(), length);
+    return wide;
+}
+
+LPARAM textParam(const std::wstring& text)
 {
     return reinterpret_cast<LPARAM>(text.c_str());
 }
 
-std::string listEntryText(HWND list, LRESULT index)
+std::wstring listEntryText(HWND list, LRESULT index)
 {
-    const LRESULT length = ::SendMessageA(list, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
+    const LRESULT length = ::SendMessageW(list, LB_GETTEXTLEN, static_cast<WPARAM>(index), 0);
     if (length == LB_ERR)
-        return std::string();
-    std::vector<char> buffer(static_cast<std::size_t>(length) + 1, '\0');
-    const LRESULT copied = ::SendMessageA(list, LB_GETTEXT, static_cast<WPARAM>(index),
+        return std::wstring();
+    std::vector<wchar_t> buffer(static_cast<std::size_t>(length) + 1, L'\0');
+    const LRESULT copied = ::SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(index),
                                           reinterpret_cast<LPARAM>(buffer.data()));
     if (copied == LB_ERR)
-        return std::string();
-    return std::string(buffer.data(), static_cast<std::size_t>(copied));
+        return std::wstring();
+    return std::wstring(buffer.data(), static_cast<std::size_t>(copied));
+}
+
+// Whether the keyboard focus is in the ping-target address control (one
+// of the edit fields inside it).
+bool focusInPingAddress(HWND dialog)
+{
+    const HWND address = ::GetDlgItem(dialog, IDC_PING_ADDRESS);
+    const HWND focus = ::GetFocus();
+    return address != nullptr && focus != nullptr &&
+           (focus == address || ::IsChild(address, focus) != FALSE);
 }
 
 // "Exit", Esc and the close box: the service stops first (this blocks until
@@ -166,12 +189,12 @@ DialogView::~DialogView()
 
 void DialogView::setControlText(int controlId, const std::string& text)
 {
-    ::SendDlgItemMessageA(mDialog, controlId, WM_SETTEXT, 0, textParam(text));
+    ::SendDlgItemMessageW(mDialog, controlId, WM_SETTEXT, 0, textParam(wideText(text)));
 }
 
 void DialogView::addListEntry(int controlId, const std::string& text)
 {
-    ::SendDlgItemMessageA(mDialog, controlId, LB_ADDSTRING, 0, textParam(text));
+    ::SendDlgItemMessageW(mDialog, controlId, LB_ADDSTRING, 0, textParam(wideText(text)));
 }
 
 void DialogView::removeListEntry(int controlId, const std::string& text)
@@ -181,15 +204,16 @@ void DialogView::removeListEntry(int controlId, const std::string& text)
     const HWND list = ::GetDlgItem(mDialog, controlId);
     if (list == nullptr)
         return;
+    const std::wstring wide = wideText(text);
     const LRESULT first =
-        ::SendMessageA(list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), textParam(text));
+        ::SendMessageW(list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), textParam(wide));
     LRESULT index = first;
     while (index != LB_ERR) {
-        if (listEntryText(list, index) == text) {
-            ::SendMessageA(list, LB_DELETESTRING, static_cast<WPARAM>(index), 0);
+        if (listEntryText(list, index) == wide) {
+            ::SendMessageW(list, LB_DELETESTRING, static_cast<WPARAM>(index), 0);
             return;
         }
-        index = ::SendMessageA(list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(index), textParam(text));
+        index = ::SendMessageW(list, LB_FINDSTRINGEXACT, static_cast<WPARAM>(index), textParam(wide));
         if (index == first)  // the search wrapped round
             return;
     }
@@ -267,6 +291,16 @@ INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
         }
         switch (message) {
         case WM_INITDIALOG:
+            return TRUE;
+        case DM_GETDEFID:
+            // Enter with the focus in the address entry: the dialog manager
+            // asks for the default button, and it is "Set Ping Target IP"
+            // there. Anywhere else the dialog keeps its own answer (none,
+            // so Enter on a control that is no button is IDOK, "Exit").
+            if (!focusInPingAddress(dialog))
+                return FALSE;
+            ::SetWindowLongPtrW(dialog, DWLP_MSGRESULT,
+                                MAKELRESULT(IDC_SET_PING_TARGET, DC_HASDEFID));
             return TRUE;
         case WM_COMMAND:
             return onCommand(dialog, LOWORD(wParam));

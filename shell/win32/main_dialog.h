@@ -18,8 +18,8 @@ namespace kiv::win32 {
 COLORREF indicatorColour(int state);
 HBRUSH indicatorBrush(int state);
 
-// The dialog's controls as the status panel sees them. All texts go in as
-// narrow strings.
+// The dialog's controls as the status panel sees them. The panel's texts
+// are UTF-8; the controls get them as UTF-16.
 class DialogView final : public StatusView
 {
 public:

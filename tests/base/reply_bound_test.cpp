@@ -59,6 +59,20 @@ TEST(ReplyBound, BoundInAllIsTwentyTimesTheRate)
     EXPECT_EQ(static_cast<int>(kiv::kStatusRateSources * kiv::kDefaultStatusRate), count);
 }
 
+TEST(ReplyBound, AFullTableForgetsFullBucketsNeverADrainedOne)
+{
+    ReplyBound bound(10);  // 100 ms a reply; 200 a second in all
+    const std::int64_t t0 = 5 * kSecond;
+    EXPECT_EQ(20, admitted(bound, kServer, t0, 100));
+    // Four times as many other sources as the table has entries, one
+    // request each: every set fills and its entries are taken again.
+    for (std::uint32_t s = 0; s < 4 * ReplyBound::kSets * ReplyBound::kWays; ++s)
+        bound.admit(0x0B000000 + s, t0);
+    // 50 ms on, the bound in all has room again, the drained source's bucket
+    // none: forgotten, it would have a full one.
+    EXPECT_EQ(0, admitted(bound, kServer, t0 + kSecond / 20, 1));
+}
+
 TEST(ReplyBound, ZeroSwitchesTheBoundOff)
 {
     ReplyBound bound(0);

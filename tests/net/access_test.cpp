@@ -214,4 +214,25 @@ TEST(SourceGuardCounts, LoggedEachPeriodWhenNotZero)
               }));
 }
 
+TEST(SourceGuardCounts, APeriodWithOnlyDroppedRequestsHasItsLine)
+{
+    kiv::test::LogCapture log;
+    boost::asio::io_context io;
+    kiv::ServiceOptions options;
+    options.statusRate = 1;
+    kiv::SourceGuard guard(io, options, "Command port", std::chrono::milliseconds(20));
+    const boost::asio::ip::udp::endpoint source(boost::asio::ip::make_address_v4("10.1.2.1"), 1);
+    int dropped = 0;
+    for (int i = 0; i < 5; ++i)
+        dropped += !guard.statusAllowed(source);
+    ASSERT_GT(dropped, 0);
+    const std::string counts = "Command port, last minute: 0 configurations ignored, 0 status requests "
+                               "refused, " + std::to_string(dropped) +
+                               " status requests dropped over the reply bound\n";
+    EXPECT_TRUE(waitFor([&] {
+        io.run_for(std::chrono::milliseconds(5));
+        return log.contains(counts);
+    }));
+}
+
 }  // namespace

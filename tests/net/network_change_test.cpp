@@ -3,6 +3,7 @@
 // harness's two namespaces; each case puts the network back as it found it.
 #include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <set>
 #include <thread>
 
@@ -22,6 +23,7 @@ using kiv::test::waitFor;
 using Where = UdpPeer::Where;
 
 constexpr std::uint16_t kBeaconPort = 34543;
+constexpr std::uint16_t kStatusPort = 45654;
 constexpr const char* kGroup = "224.2.2.224";
 const std::string kConfiguration =
     "<beaconCfgAlarm><srvIpAddr>10.1.2.1</srvIpAddr><srvIpAddr>192.168.7.1</srvIpAddr>"
@@ -242,6 +244,61 @@ TEST_F(AddressFoundBeforeItsSocket, TwoPairChangesInOneTickReportEveryNewPair)
     listed->setAddresses({"10.1.2.5", "10.1.2.6", "192.168.7.20"});
     refreshLocalNetwork();
     EXPECT_EQ((std::set<std::string>{"10.1.2.5:34543", "10.1.2.6:34543"}), reportsOfATick(island, 2));
+}
+
+class MulticastRouteLate : public NetworkChange
+{
+protected:
+    void beforeStart() override { ip("route del 224.0.0.0/4 dev varn-a"); }
+};
+
+TEST_F(MulticastRouteLate, TheDefaultJoinIsTriedAgainThoughTheAddressesAreTheSame)
+{
+    ASSERT_TRUE(logged("MulticastReceiver join [224.2.2.224] on [default] failed ["));
+    ip("route add 224.0.0.0/4 dev varn-a");
+    // The addresses the service holds stay as they were: one on loopback,
+    // which it leaves out, makes it read them again before its next poll.
+    ip("addr add 10.0.0.99/32 dev lo");
+    ip("addr del 10.0.0.99/32 dev lo");
+    EXPECT_TRUE(logged("MulticastReceiver joined [224.2.2.224] on [default]"));
+}
+
+TEST_F(NetworkChange, TheSocketOfAnAddressThatWentAwayIsClosed)
+{
+    // Counted on the worker, where no lookup holds a descriptor for a moment.
+    const auto openDescriptors = [this] {
+        return onWorker([] {
+            const std::filesystem::directory_iterator fds("/proc/self/fd");
+            return std::distance(begin(fds), end(fds));
+        });
+    };
+    const auto addressesHeld = [this] {
+        return onWorker([this] { return KivServerProbe(*server).localAddressCount(); });
+    };
+    const auto before = openDescriptors();
+    ASSERT_TRUE(before);
+    ip("addr add 10.1.2.6/24 dev varn-a");
+    ASSERT_TRUE(waitFor([&] { return addressesHeld() == 3u; }));
+    EXPECT_EQ(*before + 1, openDescriptors());  // its socket
+    ip("addr del 10.1.2.6/24 dev varn-a");
+    ASSERT_TRUE(waitFor([&] { return addressesHeld() == 2u; }));
+    EXPECT_EQ(before, openDescriptors());
+}
+
+TEST_F(NetworkChange, AStatusReplyAfterAnAddressChangeCarriesTheNewAddress)
+{
+    UdpPeer requester("192.168.7.1", 0, Where::PeerNamespace);
+    const auto answersWith = [&](const std::string& address) {
+        if (!requester.sendTo("STATUS_REQUEST ", "192.168.7.20", kStatusPort))
+            return false;
+        const std::optional<Datagram> reply = requester.receive(std::chrono::milliseconds(500));
+        return reply && reply->data.find("<ipAddr>" + address + "</ipAddr>") != std::string::npos;
+    };
+    ASSERT_TRUE(answersWith("10.1.2.5"));
+    ip("addr del 10.1.2.5/24 dev varn-a");
+    ip("addr add 10.1.2.6/24 dev varn-a");
+    // The address in the reply is read again at most a second after the last.
+    EXPECT_TRUE(waitFor([&] { return answersWith("10.1.2.6"); }));
 }
 
 using Stall = NetworkChange;

@@ -235,6 +235,34 @@ TEST_F(ServerTest, AStallDoesNotReplayTheTicksItMissed)
     EXPECT_EQ(0, log.count("sendData for watchdog KEEP ALIVE[0] \n"));
 }
 
+TEST_F(ServerTest, ATickTwoPeriodsLateIsReplayedThreePeriodsLateIsNot)
+{
+    const auto twoLate = std::chrono::steady_clock::now() - std::chrono::seconds(2);
+    probe.setTickExpiry(twoLate);
+    probe.fireTick();
+    // Still on the old schedule: the next tick is already due and runs at once.
+    EXPECT_EQ(twoLate + std::chrono::seconds(1), probe.tickExpiry());
+    EXPECT_EQ(1, probe.tickCount());
+
+    probe.setTickExpiry(std::chrono::steady_clock::now() - std::chrono::seconds(3));
+    probe.fireTick();
+    EXPECT_TRUE(log.contains("KivServer::onTick  [3] ticks missed, not replayed\n"));
+    EXPECT_GT(probe.tickExpiry(), std::chrono::steady_clock::now());
+    EXPECT_EQ(5, probe.tickCount());  // the three missed and this one
+}
+
+TEST_F(ServerTest, AStallCountsItsMissedTicksOffTheAlarmHoldOff)
+{
+    probe.setAlarm(50, 1);
+    cpu.push(60);
+    server->onPeriodic();
+    server->onPeriodic();  // the alarm: held off for 180 ticks from here
+    ASSERT_EQ(180, probe.alarmHoldoff());
+    probe.setTickExpiry(std::chrono::steady_clock::now() - std::chrono::seconds(65));
+    probe.fireTick();
+    EXPECT_EQ(180 - 65 - 1, probe.alarmHoldoff());
+}
+
 TEST_F(ServerTest, ARenamedHostShowsInTheNextKeepAlive)
 {
     KivServer::setCrossOver(kOnePairConfig);

@@ -14,6 +14,7 @@
 #include "service/kiv_server.h"
 #include "shell/resource_ids.h"
 #include "support/fake_host.h"
+#include "support/kiv_server_probe.h"
 #include "support/log_capture.h"
 #include "support/udp_peer.h"
 
@@ -208,6 +209,35 @@ TEST_F(StatusPanelTest, SlotBoundByAConfigurationTakesTheNameOfTheNextAnnounceme
         << "a slot with a name keeps it";
 }
 
+TEST_F(StatusPanelTest, SlotNamedByItsFirstAnnouncementKeepsTheNameWithoutALocation)
+{
+    receive("10.0.0.9", announcement("pump 3", "", "10.9.9.9", 2));
+    receive("10.0.0.9", announcement("pump 9", "hall 9", "10.9.9.9", 2));
+    panel.refreshStatusPanel();
+    EXPECT_EQ("10.0.0.9 : pump 3 :  : 1", view.texts[IDC_BEACON_TEXT0]);
+}
+
+TEST_F(StatusPanelTest, NameAndLocationAreEachShownAsUtf8OrWindows1252)
+{
+    receive("10.0.0.9", announcement("Pumpe S\xC3\xBC" "d", "Halle S\xFC" "d", "10.9.9.9", 2));
+    panel.refreshStatusPanel();
+    EXPECT_EQ("10.0.0.9 : Pumpe S\xC3\xBC" "d : Halle S\xC3\xBC" "d : 0", view.texts[IDC_BEACON_TEXT0]);
+    EXPECT_EQ("Halle S\xFC" "d", server->withBeacons([](BeaconSlots& s) { return s[0].mLocation; }))
+        << "the slot keeps the bytes";
+}
+
+TEST_F(StatusPanelTest, HostNameShownFromTheFirstRefreshAndARenameAtTheNextOne)
+{
+    panel.refreshStatusPanel();
+    EXPECT_EQ("plant-ws7", view.texts[IDC_HOST_NAME]) << "read when the server started";
+
+    // A rename found by the local network's refresh, with no tick between.
+    kiv::test::FakeHostNetwork renamed{{"10.1.2.5"}, "plant-ws8"};
+    kiv::test::KivServerProbe(*server).refreshLocalNetwork();
+    panel.refreshStatusPanel();
+    EXPECT_EQ("plant-ws8", view.texts[IDC_HOST_NAME]);
+}
+
 TEST_F(StatusPanelTest, RefreshNeverPairsAPingTargetWithAnotherTargetsHealth)
 {
     LogCapture log;  // every refresh logs its health look-ups
@@ -270,6 +300,10 @@ TEST_F(StatusPanelTest, NothingIsDrawnWhileHiddenAndEverythingOnceShownAgain)
         b.mIpAddressText = "10.0.0.9";
         b.mMissedTicks = 3;
     });
+    edit(1, [](kiv::BeaconTracker& b) {
+        b.mPingTarget = "10.9.9.9";
+        b.mPingTargetHealth = 2;
+    });
     gEventText.append("\rwhile hidden\r");
     for (int i = 0; i < 3; ++i) {
         panel.refreshStatusPanel();
@@ -279,6 +313,7 @@ TEST_F(StatusPanelTest, NothingIsDrawnWhileHiddenAndEverythingOnceShownAgain)
     EXPECT_EQ(repaintsBefore, view.repaints.size());
     EXPECT_EQ(framesBefore, view.framesShown.size());
     EXPECT_EQ(2, beaconState(0)) << "the state is still decided";
+    EXPECT_EQ(0, pingState(1)) << "the ping state too";
     EXPECT_EQ(1, std::count(view.added.begin(), view.added.end(), "while hidden")) << "events are not lost";
 
     panel.setViewShown(true);

@@ -8,6 +8,7 @@
 //   texts <caption>                     prints "id<TAB>text" for each child of that window
 //   list-count <id>                     prints the number of entries in list box <id>
 //   set-address <a.b.c.d>               fills the IPv4 address entry
+//   enter-in-address                    clicks into the address entry, then presses Enter
 //   command <id>                        posts WM_COMMAND <id> to the main dialog
 //   command-to <caption> <id>           posts WM_COMMAND <id> to that window
 //   close                               posts WM_CLOSE to the main dialog
@@ -164,6 +165,41 @@ int run(const std::vector<std::string>& args)
             return 1;
         ::SendMessageA(entry, IPM_SETADDRESS, 0, static_cast<LPARAM>(address));
         return 0;
+    }
+    if (command == "enter-in-address" && args.size() == 1) {
+        // Real input, as an operator gives it: a click into the first field
+        // puts the focus there, then Enter goes to whatever has the focus.
+        const HWND entry = mainControl(40026);
+        const HWND field = entry != nullptr ? ::GetWindow(entry, GW_CHILD) : nullptr;
+        RECT rect{};
+        if (field == nullptr || !::GetWindowRect(field, &rect))
+            return 1;
+        ::SetForegroundWindow(::GetAncestor(entry, GA_ROOT));
+        ::SetCursorPos((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+        INPUT inputs[4] = {};
+        inputs[0].type = INPUT_MOUSE;
+        inputs[0].mi.dwFlags = MOUSEEVENTF_LEFTDOWN;
+        inputs[1].type = INPUT_MOUSE;
+        inputs[1].mi.dwFlags = MOUSEEVENTF_LEFTUP;
+        inputs[2].type = INPUT_KEYBOARD;
+        inputs[2].ki.wVk = VK_RETURN;
+        inputs[3].type = INPUT_KEYBOARD;
+        inputs[3].ki.wVk = VK_RETURN;
+        inputs[3].ki.dwFlags = KEYEVENTF_KEYUP;
+        ::SendInput(2, inputs, sizeof(INPUT));
+        const DWORD thread = ::GetWindowThreadProcessId(entry, nullptr);
+        HWND focus = nullptr;
+        if (!waitFor(5000, [&] {
+                GUITHREADINFO info{};
+                info.cbSize = sizeof info;
+                focus = ::GetGUIThreadInfo(thread, &info) ? info.hwndFocus : nullptr;
+                return focus != nullptr && ::IsChild(entry, focus);
+            })) {
+            std::fprintf(stderr, "the click left the focus on %d, not in the address entry\n",
+                         focus != nullptr ? ::GetDlgCtrlID(focus) : 0);
+            return 1;
+        }
+        return ::SendInput(2, inputs + 2, sizeof(INPUT)) == 2 ? 0 : 1;
     }
     if ((command == "command" && args.size() == 2) || (command == "command-to" && args.size() == 3)) {
         const bool toMain = command == "command";

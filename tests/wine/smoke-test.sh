@@ -10,9 +10,11 @@
 # message pairs the local interface with a watchdog server that then gets the
 # status report from port 34543 of that interface, an interface that comes
 # while it runs is paired and reports too, the operator's ping target
-# reaches the bound beacon, a second instance refuses to start, a wrong
-# command line ends the program with status 2 and one line, "Clear"
-# empties the event list, and the close box ends the program with status 0.
+# reaches the bound beacon (from the button, and from Enter in the address
+# entry, which leaves the program running), a second instance refuses to
+# start, a wrong command line ends the program with status 2 and one line,
+# "Clear" empties the event list, and the close box ends the program with
+# status 0.
 # Every wait polls its condition against a generous deadline.
 set -u
 exe=${1:?VarnWin32.exe}
@@ -161,6 +163,14 @@ probe command 40025 || fail "Set Ping Target IP"
 probe wait-text 40033 "10.1.2.3" "$deadline_ms" || fail "current ping target text"
 command_seen() { grep -qF "b'<setPingTarget>10.1.2.3</setPingTarget>'" "$work/received"; }
 poll 20 command_seen || fail "the beacon got no <setPingTarget> command"
+
+step "Enter in the address entry sets the ping target and the program goes on"
+probe set-address 10.1.2.4 || fail "set-address"
+probe enter-in-address || fail "Enter in the address entry"
+probe wait-text 40033 "10.1.2.4" "$deadline_ms" || fail "current ping target text after Enter"
+entered_seen() { grep -qF "b'<setPingTarget>10.1.2.4</setPingTarget>'" "$work/received"; }
+poll 20 entered_seen || fail "the beacon got no <setPingTarget> command after Enter"
+running "$program" || fail "Enter in the address entry ended the program"
 
 if [ -n "$screenshot" ]; then
   step "screenshot to $screenshot"

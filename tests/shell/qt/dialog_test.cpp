@@ -3,6 +3,7 @@
 #include "shell/qt/varn_dialog.h"
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,7 @@ protected:
     {
         dialog.reset();
         delete host;
+        gEventText.take();  // what no refresh took is not the next test's
     }
 };
 
@@ -76,6 +78,10 @@ TEST_F(DialogTest, ControlsFollowTheTemplate)
         QWidget* widget = dialog->findChild<QWidget*>(QString::number(entry.id));
         ASSERT_NE(nullptr, widget) << entry.id;
         EXPECT_EQ(entry.shown, widget->isVisible()) << entry.id;
+        if (entry.kind == kiv::ControlKind::Label) {
+            EXPECT_EQ(Qt::PlainText, qobject_cast<QLabel*>(widget)->textFormat())
+                << entry.id << ": a beacon name is never markup";
+        }
     }
     EXPECT_EQ("Set Ping Target IP", qobject_cast<QPushButton*>(dialog->control(IDC_SET_PING_TARGET))->text());
     EXPECT_TRUE(dialog->findChildren<QLabel*>().size() > 20);
@@ -124,6 +130,24 @@ TEST_F(DialogTest, BeaconAppearsTurnsLateThenLostAndPingTargetIsSent)
         unicast = beacon.receive(std::chrono::milliseconds(2000));
     ASSERT_TRUE(unicast.has_value());
     EXPECT_EQ("<setPingTarget>10.1.2.0</setPingTarget>", unicast->data);
+}
+
+TEST_F(DialogTest, EnterInTheAddressSetsThePingTargetAndTheDialogStays)
+{
+    UdpPeer group("0.0.0.0", kiv::kWatchdogPort, UdpPeer::Where::Here, true);
+    group.joinGroup(kiv::kBeaconGroup, "127.0.0.1");
+    auto* address = dialog->findChild<kiv::qt::Ipv4AddressEdit*>(QString::number(IDC_PING_ADDRESS));
+    ASSERT_NE(nullptr, address);
+    type(*address, "10.1.2.3");
+    QTest::keyClick(address->focusWidget(), Qt::Key_Return);
+
+    EXPECT_NE(nullptr, host);
+    EXPECT_TRUE(dialog->isVisible());
+    EXPECT_EQ("10.1.2.3", text(*dialog, IDC_PING_TARGET_SHOWN));
+    std::optional<kiv::test::Datagram> sent = group.receive(std::chrono::milliseconds(3000));
+    while (sent && sent->data != "<setPingTarget>10.1.2.3</setPingTarget>")
+        sent = group.receive(std::chrono::milliseconds(3000));
+    EXPECT_TRUE(sent.has_value()) << "the command on the group";
 }
 
 TEST_F(DialogTest, EventListIsSortedAndHidden)

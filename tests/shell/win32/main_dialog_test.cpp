@@ -1,5 +1,5 @@
 // The Win32 view over a real dialog 107 (the resources are linked into this
-// test program), and the indicator colours.
+// test program), the dialog procedure's keys, and the indicator colours.
 #include "shell/win32/main_dialog.h"
 
 #include <commctrl.h>
@@ -77,6 +77,12 @@ TEST_F(Win32View, TextsGoInAsNarrowStrings)
     EXPECT_EQ("10.0.0.9 : pump 3 : hall B : 4", text(IDC_BEACON_TEXT0));
     mView.setControlText(IDC_BEACON_TEXT0, "");
     EXPECT_EQ("", text(IDC_BEACON_TEXT0));
+
+    // The panel's UTF-8, whatever the station's code page.
+    mView.setControlText(IDC_BEACON_TEXT1, "Pumpe S\xC3\xBC" "d");
+    wchar_t wide[64] = {};
+    ::GetDlgItemTextW(mDialog, IDC_BEACON_TEXT1, wide, 64);
+    EXPECT_STREQ(L"Pumpe S\u00FCd", wide);
 }
 
 TEST_F(Win32View, EventListIsSortedAndLosesOnlyTheExactEntry)
@@ -124,6 +130,45 @@ TEST_F(Win32View, RadarShowsTheTemplateBitmapUntilTheFramesAreLoaded)
         EXPECT_EQ(mView.radarFrame(frame), radarImage()) << frame;
     }
     EXPECT_NE(mView.radarFrame(1), mView.radarFrame(2));
+}
+
+// A key pressed in the control that has the focus, as the dialog's
+// message loop hands it to the dialog manager.
+void pressKey(HWND dialog, WPARAM key)
+{
+    MSG message{};
+    message.hwnd = ::GetFocus();
+    message.message = WM_KEYDOWN;
+    message.wParam = key;
+    message.lParam = 1;
+    ASSERT_TRUE(::IsDialogMessageW(dialog, &message));
+}
+
+// The real dialog procedure, without a service host: a ping target is shown
+// and logged, and there is nothing to send it through.
+TEST(Win32Dialog, EnterInTheAddressSetsThePingTargetAndEscStillEnds)
+{
+    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_INTERNET_CLASSES};
+    ASSERT_TRUE(::InitCommonControlsEx(&controls));
+    const HWND dialog = ::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_VARNWIN32),
+                                             nullptr, kiv::win32::dialogProc, 0);
+    ASSERT_NE(nullptr, dialog);
+    const HWND address = ::GetDlgItem(dialog, IDC_PING_ADDRESS);
+    ::SendMessageW(address, IPM_SETADDRESS, 0, MAKEIPADDRESS(10, 1, 2, 3));
+    const HWND field = ::GetWindow(address, GW_CHILD);  // one of its four edit fields
+    ASSERT_NE(nullptr, field);
+    ::SetFocus(field);
+    ASSERT_EQ(field, ::GetFocus());
+
+    pressKey(dialog, VK_RETURN);
+    char shown[64] = {};
+    ::GetDlgItemTextA(dialog, IDC_PING_TARGET_SHOWN, shown, static_cast<int>(sizeof shown));
+    EXPECT_STREQ("10.1.2.3", shown) << "what \"Set Ping Target IP\" does";
+    EXPECT_TRUE(::IsWindowVisible(dialog)) << "Enter there does not end the dialog";
+
+    pressKey(dialog, VK_ESCAPE);
+    EXPECT_FALSE(::IsWindowVisible(dialog)) << "Esc still ends it";
+    ::DestroyWindow(dialog);
 }
 
 struct ColourRow {
