@@ -116,6 +116,17 @@ ServiceOptions parseServiceOptions(const std::vector<std::string>& arguments)
 {
     ServiceOptions options;
     bool rateGiven = false;
+    bool spreadGiven = false;
+    // A whole number from 0 to `max`, given at most once.
+    auto wholeOption = [](const std::string& name, const std::string& value, long long max, bool& given) {
+        if (given)
+            throw OptionError(name + " is given twice");
+        given = true;
+        const long long number = wholeNumber(value, max);
+        if (number < 0)
+            throw OptionError(name + ": " + quoted(value) + " is not a whole number from 0 to " + std::to_string(max));
+        return static_cast<unsigned>(number);
+    };
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         const std::string& argument = arguments[i];
         if (argument.compare(0, 2, "--") != 0)
@@ -135,7 +146,8 @@ ServiceOptions parseServiceOptions(const std::vector<std::string>& arguments)
             options.help = true;
             continue;
         }
-        if (name != "--allow-config-from" && name != "--allow-status-from" && name != "--status-rate")
+        if (name != "--allow-config-from" && name != "--allow-status-from" && name != "--status-rate" &&
+            name != "--spread")
             throw OptionError("unknown option " + quoted(name) + kHelpHint);
         if (!hasValue) {
             if (i + 1 >= arguments.size() || arguments[i + 1].compare(0, 2, "--") == 0)
@@ -143,14 +155,11 @@ ServiceOptions parseServiceOptions(const std::vector<std::string>& arguments)
             value = arguments[++i];
         }
         if (name == "--status-rate") {
-            if (rateGiven)
-                throw OptionError("--status-rate is given twice");
-            rateGiven = true;
-            const long long rate = wholeNumber(value, kMaxStatusRate);
-            if (rate < 0)
-                throw OptionError("--status-rate: " + quoted(value) + " is not a whole number from 0 to " +
-                                  std::to_string(kMaxStatusRate));
-            options.statusRate = static_cast<unsigned>(rate);
+            options.statusRate = wholeOption(name, value, kMaxStatusRate, rateGiven);
+            continue;
+        }
+        if (name == "--spread") {
+            options.spreadSeconds = wholeOption(name, value, kMaxSpreadSeconds, spreadGiven);
             continue;
         }
         addList(name == "--allow-config-from" ? options.allowConfigFrom : options.allowStatusFrom, name, value);
@@ -174,6 +183,12 @@ const char* const kServiceOptionsHelp =
     "        at most N status replies a second to one source address (bursts of\n"
     "        2N), and 20*N a second in all; requests over the bound are dropped\n"
     "        and counted. 0 switches the bound off. Default: 50.\n"
+    "  --spread SECONDS\n"
+    "        for a watchdog server that many stations report to: the status report\n"
+    "        a configuration from the beacon group makes due goes out at a random\n"
+    "        moment within SECONDS instead of at the next second, and keep-alives\n"
+    "        (every 30 s) and reports (every 600 s) start at a random point of\n"
+    "        their period. 0 to 600. Default: 0 (off).\n"
     "  --help\n"
     "        this text.\n"
     "\n"

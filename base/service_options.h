@@ -1,8 +1,9 @@
 // The command line of the programs (the dialog program, the windowless
 // service and VarnWin32.exe take the same options): who may send
-// configuration, who may ask for the status, and the bound on status
-// replies. Portable, no sockets: the entries read it before the service
-// opens anything, and the service reads the result when it starts.
+// configuration, who may ask for the status, the bound on status replies,
+// and how the reports are spread over time. Portable, no sockets: the
+// entries read it before the service opens anything, and the service reads
+// the result when it starts.
 #pragma once
 
 #include <cstdint>
@@ -23,6 +24,9 @@ constexpr unsigned kDefaultStatusRate = 50;
 constexpr unsigned kMaxStatusRate = 100000;
 // The bound in all is this many times the bound per source.
 constexpr unsigned kStatusRateSources = 20;
+// --spread takes at most the report period: a report spread further would
+// come after the scheduled one.
+constexpr unsigned kMaxSpreadSeconds = 600;
 
 // An IPv4 network in host byte order: address & mask == network.
 struct Ipv4Network {
@@ -61,6 +65,11 @@ struct ServiceOptions {
     SourceAllowList allowConfigFrom;
     SourceAllowList allowStatusFrom;
     unsigned statusRate = kDefaultStatusRate;  // per source and second; 0: no bound
+    // 0: the report a configuration makes due goes at the next tick and the
+    // schedule counts from the start. W > 0: that report goes at a random
+    // tick within W s, and the keep-alive/report schedule starts at a random
+    // phase.
+    unsigned spreadSeconds = 0;
     bool help = false;
 };
 

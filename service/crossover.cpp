@@ -147,10 +147,12 @@ void KivServer::setCrossOver(const std::string& message)
     KivServer* server = instance();
     if (server == nullptr)
         return;
-    server->applyCrossOver(message);
+    // A configuration on the group reaches every station at once: with
+    // --spread their reports are spread over that many seconds.
+    server->applyCrossOver(message, server->mSpreadTicks);
 }
 
-void KivServer::applyCrossOver(const std::string& message)
+void KivServer::applyCrossOver(const std::string& message, int spreadTicks)
 {
     debugLog("==>  KivServer::setCrossOver\n");
     try {
@@ -207,7 +209,7 @@ void KivServer::applyCrossOver(const std::string& message)
             mPairServers = usable;
             mPairPort = port;
             mPairsConfigured = true;
-            makePairs(locals, usable, port);
+            makePairs(locals, usable, port, spreadTicks);
         }
 
         mCrossOverSet = true;
@@ -233,7 +235,7 @@ void KivServer::applyCrossOver(const std::string& message)
 }
 
 void KivServer::makePairs(const std::vector<std::string>& locals, const std::vector<std::string>& servers,
-                          int port)
+                          int port, int spreadTicks)
 {
     // Every local address against every server on its /24 network, in the
     // order of the addresses, then of the servers; a pair found twice (a
@@ -305,13 +307,25 @@ void KivServer::makePairs(const std::vector<std::string>& locals, const std::vec
         debugLog("*** TOO MANY PAIRS, [%i] KEPT, LEFT OUT:%s\n", kMaxLinks, leftOut.c_str());
 
     // A pair that existed before keeps its schedule (and a report it still
-    // owes); a new one reports at the next tick.
+    // owes, with its delay); a new one reports at the next tick, or with
+    // `spreadTicks` at a random one of the next `spreadTicks`.
     std::array<bool, kMaxLinks> pending{};
+    std::array<int, kMaxLinks> delay{};
     for (std::size_t k = 0; k < localEnds.size(); ++k) {
-        pending[k] = true;
+        bool known = false;
         for (int old = 0; old < mNumLinks; ++old) {
-            if (mLocalEndpoints[old] == localEnds[k] && mServerEndpoints[old] == serverEnds[k])
+            if (mLocalEndpoints[old] == localEnds[k] && mServerEndpoints[old] == serverEnds[k]) {
+                known = true;
                 pending[k] = mReportPending[old];
+                delay[k] = mReportDelay[old];
+            }
+        }
+        if (known)
+            continue;
+        pending[k] = true;
+        if (spreadTicks > 0) {
+            delay[k] = std::uniform_int_distribution<int>(0, spreadTicks - 1)(mRandom);
+            debugLog("REPORT [%i] DUE IN [%i] TICKS\n", static_cast<int>(k), delay[k] + 1);
         }
     }
     for (std::size_t k = 0; k < localEnds.size(); ++k) {
@@ -319,6 +333,7 @@ void KivServer::makePairs(const std::vector<std::string>& locals, const std::vec
         mServerEndpoints[k] = serverEnds[k];
     }
     mReportPending = pending;
+    mReportDelay = delay;
     mNumLinks = static_cast<int>(localEnds.size());
     if (mNumLinks > 0)
         mRemotePort = port;

@@ -11,6 +11,7 @@
 
 #include "base/debug_log.h"
 #include "base/event_text.h"
+#include "base/service_options.h"
 #include "base/text_helpers.h"
 #include "metrics/os_description.h"
 #include "net/group_membership.h"
@@ -32,13 +33,21 @@ KivServer* KivServer::instance()
 }
 
 KivServer::KivServer()
-    : mUdpServer(std::make_unique<UdpKivServer>(mIoService)),
+    : mSpreadTicks(static_cast<int>(serviceOptions().spreadSeconds)),
+      mRandom(std::random_device{}()),
+      mUdpServer(std::make_unique<UdpKivServer>(mIoService)),
       mMulticast(mIoService, kBeaconGroup, *this),
       mMulticastCloud(mIoService, kCloudGroup, *this),
       mTickTimer(mIoService, std::chrono::seconds(5))
 {
     debugLog("==>  KivServer::KivServer\n");
     gKivServer.store(this);
+    if (mSpreadTicks > 0) {
+        // Stations started together do not stay together: the keep-alives
+        // and reports keep their periods from a phase of this station's own.
+        mTickCount = std::uniform_int_distribution<int>(0, kReportTicks - 1)(mRandom);
+        debugLog("SCHEDULE PHASE [%i] TICKS, REPORTS SPREAD OVER [%i] TICKS\n", mTickCount, mSpreadTicks);
+    }
     try {
         getNumIpAddresses();
 
@@ -181,7 +190,9 @@ void KivServer::onBeaconMessage(std::uint32_t sender, const std::string& message
 
 void KivServer::onConfiguration(const std::string& message)
 {
-    applyCrossOver(message);
+    // A configuration on the group reaches every station at once: with
+    // --spread their reports are spread over that many seconds.
+    applyCrossOver(message, mSpreadTicks);
 }
 
 void KivServer::onCloudServerAddress(const std::string& address)
@@ -251,6 +262,9 @@ void KivServer::catchUpAfterStall(int missedTicks)
     mKeepAliveMissed = after / kKeepAliveTicks != before / kKeepAliveTicks;
     mReportMissed = after / kReportTicks != before / kReportTicks;
     mTickCount = after % kReportTicks;
+    // A spread report whose moment fell in the gap goes with this tick.
+    for (int& delay : mReportDelay)
+        delay = std::max(0, delay - missedTicks);
     mAlarmHoldoff = std::max(0, mAlarmHoldoff - missedTicks);
 }
 
@@ -303,7 +317,7 @@ void KivServer::onLocalNetworkChanged()
     for (std::uint32_t address : mLocalNetwork->addresses())
         locals.push_back(getIpAddrString(address));
     try {
-        makePairs(locals, mPairServers, mPairPort);
+        makePairs(locals, mPairServers, mPairPort, 0);
     } catch (...) {
         reportException("KivServer::setCrossOver");
     }
@@ -336,11 +350,16 @@ void KivServer::reportPass()
     if (!mUdpServer)
         return;
     // Every pair on the ten-minute schedule; a pair made new since the last
-    // tick (by a configuration or an address change) at once.
+    // tick (by a configuration or an address change) at once, or when its
+    // spread delay has run out.
     const bool all = mTickCount % kReportTicks == 0 || mReportMissed;
     for (int k = 0; k < mNumLinks; ++k) {
         if (!all && !mReportPending[k])
             continue;
+        if (!all && mReportDelay[k] > 0) {
+            mReportDelay[k] -= 1;
+            continue;
+        }
         debugLog("sendData for watchdog [%i] \n", k);
         UdpBoundSocket* socket = boundSocketFor(mLocalEndpoints[k]);
         if (socket != nullptr) {
@@ -351,6 +370,7 @@ void KivServer::reportPass()
         // there, or not bound yet) is still owed: it goes at the first tick
         // that can send it. One the network refused is not sent again.
         mReportPending[k] = socket == nullptr || !socket->bound();
+        mReportDelay[k] = 0;
     }
 }
 

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -130,9 +131,11 @@ private:
     void alarmPass();
     UdpBoundSocket* boundSocketFor(const boost::asio::ip::udp::endpoint& local) const;
     void sendPingTargetNow(std::uint32_t address);
-    void applyCrossOver(const std::string& message);
+    // `spreadTicks` > 0: a pair made new reports at a random one of the
+    // next `spreadTicks` ticks instead of at the next.
+    void applyCrossOver(const std::string& message, int spreadTicks);
     void makePairs(const std::vector<std::string>& locals, const std::vector<std::string>& servers,
-                   int port);
+                   int port, int spreadTicks);
     void onLocalNetworkChanged();
 
     // Guards the state the dialog reads from its own thread: the beacon
@@ -146,6 +149,15 @@ private:
     // Pair k gets a status report at the next tick (a pair that the last
     // configuration or address change made new).
     std::array<bool, kMaxLinks> mReportPending{};
+    // Ticks a pending report of pair k still waits (0: it goes at the next
+    // tick); drawn when a configuration from the group makes the pair, with
+    // --spread.
+    std::array<int, kMaxLinks> mReportDelay{};
+    // --spread in seconds (ticks): 0 keeps the schedule counted from the
+    // start and every new pair's report at the next tick.
+    int mSpreadTicks = 0;
+    // This station's own draws: the schedule's phase, the reports' delays.
+    std::mt19937 mRandom;
     boost::asio::io_context mIoService;
     std::unique_ptr<UdpKivServer> mUdpServer;
     std::atomic<bool> mRunExited{false};

@@ -20,6 +20,7 @@ TEST(ServiceOptions, NoOptionsTakeEveryoneWithTheDefaultBound)
     EXPECT_TRUE(options.allowStatusFrom.takesEveryone());
     EXPECT_TRUE(options.allowStatusFrom.allows(ip(203, 0, 113, 9)));
     EXPECT_EQ(kiv::kDefaultStatusRate, options.statusRate);
+    EXPECT_EQ(0u, options.spreadSeconds);
     EXPECT_FALSE(options.help);
 }
 
@@ -38,6 +39,8 @@ TEST(ServiceOptions, BothFormsAndRepeatedListsAddUp)
     EXPECT_EQ(0u, options.statusRate);
     EXPECT_TRUE(options.help);
     EXPECT_EQ(100000u, parseServiceOptions({"--status-rate=100000"}).statusRate);
+    EXPECT_EQ(30u, parseServiceOptions({"--spread", "30"}).spreadSeconds);
+    EXPECT_EQ(600u, parseServiceOptions({"--spread=600"}).spreadSeconds);
 }
 
 TEST(ServiceOptions, WrongCommandLinesAreRefusedNamingTheOption)
@@ -57,6 +60,11 @@ TEST(ServiceOptions, WrongCommandLinesAreRefusedNamingTheOption)
         {{"--status-rate", "1.5"}, "--status-rate: '1.5' is not a whole number from 0 to 100000"},
         {{"--status-rate=010"}, "--status-rate: '010' is not a whole number from 0 to 100000"},
         {{"--status-rate=5", "--status-rate=6"}, "--status-rate is given twice"},
+        {{"--spread"}, "--spread needs a value"},
+        {{"--spread", "601"}, "--spread: '601' is not a whole number from 0 to 600"},
+        {{"--spread=-1"}, "--spread: '-1' is not a whole number from 0 to 600"},
+        {{"--spread", "30s"}, "--spread: '30s' is not a whole number from 0 to 600"},
+        {{"--spread=0", "--spread=30"}, "--spread is given twice"},
         {{"--allow-config-from="}, "--allow-config-from: '' is not an address (a.b.c.d) or a network (a.b.c.d/n)"},
         {{"--allow-config-from", "10.1.2.0/24,"},
          "--allow-config-from: '' is not an address (a.b.c.d) or a network (a.b.c.d/n)"},
@@ -98,7 +106,7 @@ TEST(ServiceOptions, CommandLineEndsTheProgramOrSetsTheOptions)
     EXPECT_FALSE(result.run);
     EXPECT_EQ(0, result.status);
     EXPECT_EQ(kiv::kServiceOptionsHelp, result.text);
-    for (const char* option : {"--allow-config-from", "--allow-status-from", "--status-rate", "Default: 50."})
+    for (const char* option : {"--allow-config-from", "--allow-status-from", "--status-rate", "Default: 50.", "--spread SECONDS"})
         EXPECT_NE(std::string::npos, result.text.find(option)) << option;
 
     result = kiv::takeCommandLine({"--allow-status-from", "10.1.2.1", "--status-rate", "7"});

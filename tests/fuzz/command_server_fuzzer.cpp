@@ -116,11 +116,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         h.server->handleDatagram(datagram.data(), datagram.size(), h.requesterEndpoint);
 
         // The text is what was received up to its first zero byte, never
-        // more than the 1501 bytes a receive offers.
+        // more than the 1501 bytes a receive offers; the length logged is the
+        // length handled.
         const std::size_t taken = std::min(datagram.size(), UdpKivServer::kReceiveSize);
         const std::string text(datagram.data(), strnlen(datagram.data(), taken));
         VARN_FUZZ_CHECK(h.dataLines.size() == 1, context);
-        VARN_FUZZ_CHECK(h.dataLines[0] == std::string(kDataLine) + std::to_string(datagram.size()) +
+        VARN_FUZZ_CHECK(h.dataLines[0] == std::string(kDataLine) + std::to_string(taken) +
                                               "] data=[" + text.c_str() + "]\n",
                         context + " traced as " + quoted(h.dataLines[0]));
 

@@ -3,10 +3,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <set>
 
 #include <gtest/gtest.h>
 
 #include "base/event_text.h"
+#include "base/service_options.h"
 #include "support/fake_host.h"
 #include "support/kiv_server_probe.h"
 #include "support/log_capture.h"
@@ -14,6 +16,7 @@
 namespace {
 
 using kiv::KivServer;
+using kiv::ServiceOptions;
 using kiv::test::FakeCpu;
 using kiv::test::FakeHostNetwork;
 using kiv::test::KivServerProbe;
@@ -22,6 +25,30 @@ using kiv::test::LogCapture;
 const std::string kOnePairConfig =
     "<beaconCfgAlarm><srvIpAddr>10.1.2.1</srvIpAddr><srvIpPort>5000</srvIpPort>"
     "<cpuPercent>100</cpuPercent><alarmSeconds>5</alarmSeconds></beaconCfgAlarm>";
+
+// The same server on another port: a new pair.
+std::string onePairConfigOnPort(int port)
+{
+    return "<beaconCfgAlarm><srvIpAddr>10.1.2.1</srvIpAddr><srvIpPort>" + std::to_string(port) +
+           "</srvIpPort></beaconCfgAlarm>";
+}
+
+// The options a server is made with, for the life of the object.
+class OptionsInForce
+{
+public:
+    explicit OptionsInForce(const ServiceOptions& options) { kiv::setServiceOptions(options); }
+    ~OptionsInForce() { kiv::setServiceOptions(ServiceOptions()); }
+    OptionsInForce(const OptionsInForce&) = delete;
+    OptionsInForce& operator=(const OptionsInForce&) = delete;
+};
+
+ServiceOptions spreadOver(unsigned seconds)
+{
+    ServiceOptions options;
+    options.spreadSeconds = seconds;
+    return options;
+}
 
 class ServerTest : public ::testing::Test
 {
@@ -204,6 +231,106 @@ TEST_F(ServerTest, KeepAliveEveryThirtyTicksAndReportsOnSchedule)
     for (std::size_t i = 0; i < keepAlives.size(); ++i)
         EXPECT_EQ(static_cast<int>(30 * (i + 1)), keepAlives[i]);
     EXPECT_EQ((std::vector<int>{1, 600, 1200}), reports);
+}
+
+// A server started with --spread 30.
+class SpreadServerTest : public ::testing::Test
+{
+protected:
+    static constexpr int kSpread = 30;
+    LogCapture log;
+    FakeHostNetwork host{{"10.1.2.5"}};
+    FakeCpu cpu{{0}};
+    OptionsInForce options{spreadOver(kSpread)};
+    std::unique_ptr<KivServer> server = std::make_unique<KivServer>();
+    KivServerProbe probe{*server};
+};
+
+TEST_F(SpreadServerTest, ANewPairReportsOnceWithinTheSpread)
+{
+    std::set<int> reportTicks;
+    for (int trial = 0; trial < 40; ++trial) {
+        probe.setTickCount(1);  // clear of the ten-minute round
+        // Each trial a new pair, its configuration repeated every tick as a
+        // beacon may repeat it: the repeats change nothing and send nothing.
+        const std::string config = onePairConfigOnPort(5000 + trial % 2);
+        std::vector<int> reports;
+        for (int tick = 1; tick <= kSpread + 10; ++tick) {
+            KivServer::setCrossOver(config);
+            log.clear();
+            server->onPeriodic();
+            if (log.contains("sendData for watchdog [0] \n"))
+                reports.push_back(tick);
+        }
+        ASSERT_EQ(1u, reports.size()) << "trial " << trial;
+        EXPECT_LE(reports.front(), kSpread) << "trial " << trial;
+        reportTicks.insert(reports.front());
+    }
+    // Each configuration draws anew.
+    EXPECT_GT(reportTicks.size(), 1u);
+}
+
+TEST_F(SpreadServerTest, TheScheduleKeepsItsPeriodsFromAPhaseDrawnOnce)
+{
+    const int phase = probe.tickCount();
+    // Two configurations, each making a new pair, clear of the ten-minute
+    // round so that its report does not stand for theirs.
+    const int firstConfig = kiv::kReportTicks - phase + 100;
+    const int secondConfig = firstConfig + 300;
+    const int lastTick = firstConfig + 1000;
+    std::vector<int> keepAlives, reports;
+    for (int tick = 1; tick <= lastTick; ++tick) {
+        if (tick == firstConfig)
+            KivServer::setCrossOver(kOnePairConfig);
+        if (tick == secondConfig)
+            KivServer::setCrossOver(onePairConfigOnPort(5001));
+        log.clear();
+        server->onPeriodic();
+        if (log.contains("sendData for watchdog KEEP ALIVE[0] \n"))
+            keepAlives.push_back(tick);
+        if (log.contains("sendData for watchdog [0] \n"))
+            reports.push_back(tick);
+    }
+    // Every 30 ticks counted from the phase drawn at the start.
+    ASSERT_GE(keepAlives.size(), 33u);
+    EXPECT_LT(keepAlives.front() - firstConfig, kiv::kKeepAliveTicks);
+    for (std::size_t i = 0; i < keepAlives.size(); ++i) {
+        EXPECT_EQ(0, (phase + keepAlives[i]) % kiv::kKeepAliveTicks) << keepAlives[i];
+        if (i > 0) {
+            EXPECT_EQ(kiv::kKeepAliveTicks, keepAlives[i] - keepAlives[i - 1]) << "after " << keepAlives[i - 1];
+        }
+    }
+    // Every 600 from the same phase, and one report within the spread after
+    // each configuration.
+    std::vector<int> expectedRound, round, spread;
+    for (int tick = firstConfig; tick <= lastTick; ++tick) {
+        if ((phase + tick) % kiv::kReportTicks == 0)
+            expectedRound.push_back(tick);
+    }
+    for (int tick : reports)
+        ((phase + tick) % kiv::kReportTicks == 0 ? round : spread).push_back(tick);
+    EXPECT_EQ(expectedRound, round);
+    ASSERT_EQ(2u, spread.size());
+    EXPECT_LT(spread[0] - firstConfig, kSpread);
+    EXPECT_GE(spread[0], firstConfig);
+    EXPECT_LT(spread[1] - secondConfig, kSpread);
+    EXPECT_GE(spread[1], secondConfig);
+}
+
+TEST(SpreadServerPhase, EachStationDrawsItsOwn)
+{
+    LogCapture log;
+    FakeHostNetwork host{{"10.1.2.5"}};
+    OptionsInForce options{spreadOver(30)};
+    std::set<int> phases;
+    for (int station = 0; station < 8; ++station) {
+        KivServer server;
+        const int phase = KivServerProbe(server).tickCount();
+        EXPECT_GE(phase, 0);
+        EXPECT_LT(phase, kiv::kReportTicks);
+        phases.insert(phase);
+    }
+    EXPECT_GT(phases.size(), 1u);
 }
 
 TEST_F(ServerTest, ReportOfTick600GoesOutWithoutCrossover)

@@ -57,6 +57,7 @@ struct KivServerProbe {
         s.mNumLinks = 0;
         s.mCrossOverSet = false;
         s.mReportPending = {};
+        s.mReportDelay = {};
         s.mPairServers.clear();
         s.mPairPort = 0;
         s.mPairsConfigured = false;
