@@ -44,8 +44,11 @@ cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARN_WERROR=ON -DVA
 cmake --build build-fuzz -j"$jobs" --target varn_fuzzers
 tests/fuzz/run-fuzzers.sh build-fuzz || status=1
 
-echo "== Debian package: build and inspect"
+echo "== Debian packages: build and inspect"
 tools/package/build-deb.sh && tests/package/check-deb.sh || status=1
+
+echo "== The service package installed in a minimal Debian 12 root, booted with systemd"
+tests/package/container-test.sh || status=1
 
 echo "== Windows build (MinGW-w64) and tests under Wine"
 tests/wine/run-windows-tests.sh || status=1

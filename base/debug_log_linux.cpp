@@ -1,7 +1,13 @@
-// Linux has no debugger output channel: each debugLog call becomes one line on
-// standard error, written with a single write() so lines of the two threads
-// never interleave.
+// Linux has no debugger output channel: each line that passes the level
+// becomes one line on standard error, written with a single write() so lines
+// of the two threads never interleave. When standard error is the journal
+// (systemd names its stream in JOURNAL_STREAM), each line starts with its
+// syslog priority prefix, which the journal reads as the line's priority.
 #include "base/debug_log.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
 
 #include <sys/stat.h>
 #include <sys/uio.h>
@@ -22,6 +28,41 @@ bool isDevNull(int fd)
            file.st_rdev == null.st_rdev;
 }
 
+// JOURNAL_STREAM is "DEVICE:INODE" of the stream that systemd connected to
+// the journal; `fd` is the journal when it is that stream.
+bool isJournalStream(int fd)
+{
+    const char* value = std::getenv("JOURNAL_STREAM");
+    if (value == nullptr)
+        return false;
+    unsigned long long device = 0;
+    unsigned long long inode = 0;
+    char rest = 0;
+    if (std::sscanf(value, "%llu:%llu%c", &device, &inode, &rest) != 2)
+        return false;
+    struct stat stream {};
+    return ::fstat(fd, &stream) == 0 && static_cast<unsigned long long>(stream.st_dev) == device &&
+           static_cast<unsigned long long>(stream.st_ino) == inode;
+}
+
+// Decided before main, while the process has one thread: the environment is
+// read before anything (Qt) can change it.
+const bool gStderrIsJournal = isJournalStream(STDERR_FILENO);
+const bool gStdoutIsJournal = isJournalStream(STDOUT_FILENO);
+
+// Writes all of `size` bytes from `data`, going on after a short write (a
+// full pipe); gives up on a failing one: there is nowhere to report it.
+void writeRest(int fd, const char* data, std::size_t size)
+{
+    while (size > 0) {
+        const ssize_t m = ::write(fd, data, size);
+        if (m <= 0)
+            return;
+        data += m;
+        size -= static_cast<std::size_t>(m);
+    }
+}
+
 }  // namespace
 
 bool platformDebugOutputDiscarded()
@@ -37,10 +78,23 @@ bool platformConsoleDiscarded()
     return discarded;
 }
 
-void writePlatformDebugOutput(const std::string& text)
+// Standard error takes only the lines that pass the level.
+bool platformKeepsEveryLine()
+{
+    return false;
+}
+
+void writePlatformEveryLine(const std::string&) {}
+
+void writePlatformDebugOutput(LogLevel level, const std::string& text)
 {
     if (platformDebugOutputDiscarded())
         return;
+    if (gStderrIsJournal) {
+        const std::string line = journalLine(level, text);
+        writeRest(STDERR_FILENO, line.data(), line.size());
+        return;
+    }
     // The text and, where it lacks one, its line end in one system call.
     static const char kNewline = '\n';
     iovec parts[2] = {{const_cast<char*>(text.data()), text.size()},
@@ -54,15 +108,31 @@ void writePlatformDebugOutput(const std::string& text)
     std::string rest = text;
     if (count == 2)
         rest.push_back(kNewline);
-    const char* p = rest.data() + n;
-    std::size_t left = rest.size() - static_cast<std::size_t>(n);
-    while (left > 0) {
-        const ssize_t m = ::write(STDERR_FILENO, p, left);
-        if (m <= 0)
-            return;
-        p += m;
-        left -= static_cast<std::size_t>(m);
+    writeRest(STDERR_FILENO, rest.data() + n, rest.size() - static_cast<std::size_t>(n));
+}
+
+void writePlatformConsole(const char* data, std::size_t size)
+{
+    if (!gStdoutIsJournal) {
+        std::fwrite(data, 1, size, stdout);
+        std::fflush(stdout);
+        return;
     }
+    // Into the journal the echo is a debug trace too: each line it starts
+    // gets the prefix, also across calls (a datagram, then its line end).
+    static std::mutex lineMutex;
+    static bool atLineStart = true;
+    std::lock_guard<std::mutex> lock(lineMutex);
+    std::string out;
+    out.reserve(size + 8);
+    for (std::size_t i = 0; i < size; ++i) {
+        if (atLineStart)
+            out += "<7>";
+        out += data[i];
+        atLineStart = data[i] == '\n';
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    std::fflush(stdout);
 }
 
 }  // namespace kiv

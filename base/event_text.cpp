@@ -63,14 +63,28 @@ std::string currentExceptionReason()
     }
 }
 
-void reportException(const char* classAndMethod)
+namespace {
+
+std::string exceptionMessage(const char* classAndMethod, const std::string& reason)
+{
+    return reason.empty() ? formatString("*** EXCEPTION  %s\n", classAndMethod)
+                          : formatString("*** EXCEPTION  %s [%s]\n", classAndMethod, reason.c_str());
+}
+
+}  // namespace
+
+void reportException(const char* classAndMethod, LogLevel level)
+{
+    const std::string message = exceptionMessage(classAndMethod, currentExceptionReason());
+    logAt(level, "%s", message.c_str());
+    appendExceptionEvent(message);
+}
+
+void reportRepeatedException(RepeatedWarning& repeats, const char* classAndMethod)
 {
     const std::string reason = currentExceptionReason();
-    const std::string message = reason.empty()
-                                    ? formatString("*** EXCEPTION  %s\n", classAndMethod)
-                                    : formatString("*** EXCEPTION  %s [%s]\n", classAndMethod,
-                                                   reason.c_str());
-    debugLog("%s", message.c_str());
+    const std::string message = exceptionMessage(classAndMethod, reason);
+    logRepeat(LogLevel::warning, !repeats.failed(reason, RepeatedWarning::Clock::now()), "%s", message.c_str());
     appendExceptionEvent(message);
 }
 

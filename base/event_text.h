@@ -7,6 +7,9 @@
 #include <mutex>
 #include <string>
 
+#include "base/debug_log.h"
+#include "base/repeated_warning.h"
+
 namespace kiv {
 
 class EventText
@@ -39,10 +42,16 @@ void appendExceptionEvent(const std::string& message);
 // outside a handler.
 std::string currentExceptionReason();
 
-// Logs the "*** EXCEPTION  Class::method\n" line and records it as an event.
-// Called inside an exception handler, the line ends with the exception's
-// reason in brackets: "*** EXCEPTION  Class::method [send_to: ...]\n".
-void reportException(const char* classAndMethod);
+// Logs the "*** EXCEPTION  Class::method\n" line (a warning; `level` where
+// the failure is fatal) and records it as an event. Called inside an
+// exception handler, the line ends with the exception's reason in brackets:
+// "*** EXCEPTION  Class::method [send_to: ...]\n".
+void reportException(const char* classAndMethod, LogLevel level = LogLevel::warning);
+
+// The same for a failure that repeats while its cause lasts (a send to a
+// server that stays unreachable): the line follows `repeats`' rule, the
+// event is recorded every time.
+void reportRepeatedException(RepeatedWarning& repeats, const char* classAndMethod);
 
 }  // namespace kiv
 

@@ -117,6 +117,7 @@ ServiceOptions parseServiceOptions(const std::vector<std::string>& arguments)
     ServiceOptions options;
     bool rateGiven = false;
     bool spreadGiven = false;
+    bool levelGiven = false;
     // A whole number from 0 to `max`, given at most once.
     auto wholeOption = [](const std::string& name, const std::string& value, long long max, bool& given) {
         if (given)
@@ -140,14 +141,14 @@ ServiceOptions parseServiceOptions(const std::vector<std::string>& arguments)
             value = argument.substr(equals + 1);
             hasValue = true;
         }
-        if (name == "--help") {
+        if (name == "--help" || name == "--version") {
             if (hasValue)
-                throw OptionError("--help takes no value");
-            options.help = true;
+                throw OptionError(name + " takes no value");
+            (name == "--help" ? options.help : options.version) = true;
             continue;
         }
         if (name != "--allow-config-from" && name != "--allow-status-from" && name != "--status-rate" &&
-            name != "--spread")
+            name != "--spread" && name != "--log-level")
             throw OptionError("unknown option " + quoted(name) + kHelpHint);
         if (!hasValue) {
             if (i + 1 >= arguments.size() || arguments[i + 1].compare(0, 2, "--") == 0)
@@ -160,6 +161,14 @@ ServiceOptions parseServiceOptions(const std::vector<std::string>& arguments)
         }
         if (name == "--spread") {
             options.spreadSeconds = wholeOption(name, value, kMaxSpreadSeconds, spreadGiven);
+            continue;
+        }
+        if (name == "--log-level") {
+            if (levelGiven)
+                throw OptionError("--log-level is given twice");
+            levelGiven = true;
+            if (!parseLogLevel(value, options.logLevel))
+                throw OptionError("--log-level: " + quoted(value) + " is not debug, info, warning or error");
             continue;
         }
         addList(name == "--allow-config-from" ? options.allowConfigFrom : options.allowStatusFrom, name, value);
@@ -189,8 +198,15 @@ const char* const kServiceOptionsHelp =
     "        moment within SECONDS instead of at the next second, and keep-alives\n"
     "        (every 30 s) and reports (every 600 s) start at a random point of\n"
     "        their period. 0 to 600. Default: 0 (off).\n"
+    "  --log-level debug|info|warning|error\n"
+    "        the least level of the log lines written. debug: every line (each\n"
+    "        datagram, tick and send); info: start-up, stop, configurations applied,\n"
+    "        address changes, the once-a-minute counts; warning: what was\n"
+    "        refused or failed; error: what stops the program. Default: info.\n"
     "  --help\n"
     "        this text.\n"
+    "  --version\n"
+    "        the program's name and version.\n"
     "\n"
     "CIDR is an address (10.1.2.1) or a network (10.1.2.0/24, host bits zero).\n"
     "The allow options may be repeated; their lists add up. \"--name=value\" works\n"
@@ -199,7 +215,7 @@ const char* const kServiceOptionsHelp =
     "\n"
     "Example: varnwin32 --allow-config-from 10.1.2.0/24 --allow-status-from 10.1.2.1,192.168.7.1\n";
 
-CommandLineResult takeCommandLine(const std::vector<std::string>& arguments)
+CommandLineResult takeCommandLine(const std::vector<std::string>& arguments, const std::string& program)
 {
     CommandLineResult result;
     try {
@@ -209,13 +225,31 @@ CommandLineResult takeCommandLine(const std::vector<std::string>& arguments)
             result.text = kServiceOptionsHelp;
             return result;
         }
+        if (options.version) {
+            result.run = false;
+            result.text = program + " " + programVersion() + "\n";
+            return result;
+        }
         setServiceOptions(options);
+        setLogLevel(options.logLevel);
     } catch (const OptionError& error) {
         result.run = false;
         result.status = 2;
         result.text = std::string("VarnWin32: ") + error.what() + "\n";
     }
     return result;
+}
+
+const char* programVersion()
+{
+    return VARN_VERSION;
+}
+
+std::string optionsText(const ServiceOptions& options)
+{
+    return "--allow-config-from " + options.allowConfigFrom.text() + " --allow-status-from " +
+           options.allowStatusFrom.text() + " --status-rate " + std::to_string(options.statusRate) +
+           " --log-level " + logLevelName(options.logLevel);
 }
 
 void setServiceOptions(const ServiceOptions& options)

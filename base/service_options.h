@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/debug_log.h"
+
 namespace kiv {
 
 // Status replies per second to one source address when no --status-rate is
@@ -70,7 +72,9 @@ struct ServiceOptions {
     // tick within W s, and the keep-alive/report schedule starts at a random
     // phase.
     unsigned spreadSeconds = 0;
+    LogLevel logLevel = kDefaultLogLevel;
     bool help = false;
+    bool version = false;
 };
 
 // A command line the programs cannot run with; the text is one line meant
@@ -93,13 +97,22 @@ extern const char* const kServiceOptionsHelp;
 // What an entry does with its command line.
 struct CommandLineResult {
     bool run = true;   // false: end at once with `status`, showing `text`
-    int status = 0;    // 0 after --help, 2 after a wrong command line
-    std::string text;  // the help, or the one line that says what is wrong
+    int status = 0;    // 0 after --help or --version, 2 after a wrong command line
+    std::string text;  // the help, the version, or the one line that says what is wrong
 };
 
 // Reads the arguments; when the program is to run, their options become the
-// process-wide ones.
-CommandLineResult takeCommandLine(const std::vector<std::string>& arguments);
+// process-wide ones and the log level is set. `program` names the program
+// in the --version line ("varnwin32-service 1.0.0.4").
+CommandLineResult takeCommandLine(const std::vector<std::string>& arguments, const std::string& program = "VarnWin32");
+
+// The project's version, "1.0.0.4".
+const char* programVersion();
+
+// The options in force as a command line that gives them, for the start-up
+// line: "--allow-config-from anyone --allow-status-from 10.1.2.0/24
+// --status-rate 50 --log-level info".
+std::string optionsText(const ServiceOptions& options);
 
 // The options the service starts with: set by the entry before the service
 // host is made, read by the service's listeners when they are made.

@@ -11,7 +11,10 @@
 #   - the reply bytes a forged-source flood of status requests draws back
 #     per request byte, with the default reply bound and without it;
 #   - start-up (exec to first answered request) and shut-down (SIGTERM to
-#     process end) of both programs, with snmpd's for reference.
+#     process end) of both programs, with snmpd's for reference;
+#   - log lines written at the default level, idle and under the status and
+#     announcement floods, against the same at --log-level debug (every
+#     line, as before there were levels).
 #
 #   sudo bench/run-bench.sh
 #
@@ -311,9 +314,16 @@ taskset -c 0 env SNMP_PERSISTENT_DIR="$work/snmp" "${snmpd_cmd[@]}" >"$work/snmp
 snmpd_pid=$!
 started+=("$snmpd_pid")
 
-"$service" >/dev/null 2>&1 &
+# Its log and console echo to a file, as the journal takes both.
+"$service" >"$work/idle-service.err" 2>&1 &
 idle_service=$!
 started+=("$idle_service")
+
+# The same at --log-level debug, in a namespace of its own (the status port),
+# for its log lines only.
+"$root/tests/netns/run-in-netns.sh" private "$service" --log-level debug >"$work/idle-debug.err" 2>&1 &
+idle_debug=$!
+started+=("$idle_debug")
 
 # run-in-netns.sh execs all the way down, so $! is the program itself.
 DISPLAY=$display QT_QPA_PLATFORM=xcb "$root/tests/netns/run-in-netns.sh" private "$dialog" >/dev/null 2>&1 &
@@ -345,6 +355,8 @@ mapfile -t zabbix_pids < <(process_tree "$zabbix_pid")
 [ ${#zabbix_pids[@]} -ge 2 ] || die "zabbix_agentd did not start its workers (see $work/zabbix_agentd.log)"
 
 log "idle cost: measuring for $IDLE_SECONDS s"
+lines() { wc -l <"$1"; }
+l0_service=$(lines "$work/idle-service.err"); l0_debug=$(lines "$work/idle-debug.err")
 c0_service=$(cpu_ns "$idle_service"); c0_dialog=$(cpu_ns "$idle_dialog")
 c0_monit=$(cpu_ns "$monit_pid"); c0_zabbix=$(cpu_ns "${zabbix_pids[@]}")
 c0_snmpd=$(cpu_ns "$snmpd_pid"); c0_xvfb=$(cpu_ns "$xvfb_pid"); c0_tick=$(cpu_ns "$tick_pid")
@@ -352,6 +364,7 @@ sleep "$IDLE_SECONDS"
 c1_service=$(cpu_ns "$idle_service"); c1_dialog=$(cpu_ns "$idle_dialog")
 c1_monit=$(cpu_ns "$monit_pid"); c1_zabbix=$(cpu_ns "${zabbix_pids[@]}")
 c1_snmpd=$(cpu_ns "$snmpd_pid"); c1_xvfb=$(cpu_ns "$xvfb_pid"); c1_tick=$(cpu_ns "$tick_pid")
+l1_service=$(lines "$work/idle-service.err"); l1_debug=$(lines "$work/idle-debug.err")
 for p in "$idle_service" "$idle_dialog" "$monit_pid" "$zabbix_pid" "$tick_pid"; do
   kill -0 "$p" 2>/dev/null || die "process $p ended during the idle window"
 done
@@ -373,8 +386,12 @@ record "idle seconds=$IDLE_SECONDS service_cpu_ms_per_min=$idle_cpu_service serv
   "monit_cpu_ms_per_min=$idle_cpu_monit monit_rss_kib=$rss_monit" \
   "zabbix_cpu_ms_per_min=$idle_cpu_zabbix zabbix_rss_kib=$rss_zabbix zabbix_processes=${#zabbix_pids[@]}" \
   "snmpd_cpu_ms_per_min=$idle_cpu_snmpd snmpd_rss_kib=$rss_snmpd bare_tick_cpu_ms_per_min=$idle_cpu_tick"
+idle_lines_service=$(awk -v a="$l0_service" -v b="$l1_service" -v s="$IDLE_SECONDS" 'BEGIN { printf "%.1f", (b - a) * 60 / s }')
+idle_lines_debug=$(awk -v a="$l0_debug" -v b="$l1_debug" -v s="$IDLE_SECONDS" 'BEGIN { printf "%.1f", (b - a) * 60 / s }')
+record "log idle seconds=$IDLE_SECONDS default_lines=$((l1_service - l0_service)) debug_lines=$((l1_debug - l0_debug))" \
+  "default_startup_lines=$l0_service debug_startup_lines=$l0_debug"
 
-for p in "$idle_service" "$idle_dialog" "$monit_pid" "$zabbix_pid" "$tick_pid"; do stop_pid "$p"; done
+for p in "$idle_service" "$idle_debug" "$idle_dialog" "$monit_pid" "$zabbix_pid" "$tick_pid"; do stop_pid "$p"; done
 sleep 0.2
 stop_zabbix_workers
 
@@ -482,14 +499,36 @@ mcast_steps() {  # NAME: steps the rates against the receiver that runs now
 
 log "announcements: the service"
 stop_pid "$rr_service"
-taskset -c 0 "$service" >/dev/null 2>&1 &
+taskset -c 0 "$service" >"$work/mcast-service.err" 2>&1 &
 mc_service=$!
 started+=("$mc_service")
 wait_status "$STATUS_PORT" || die "the service does not answer on port $STATUS_PORT"
+mcast_lines0=$(lines "$work/mcast-service.err")
 mcast_steps varn
 mcast_varn=$best
 mcast_varn_capped=$capped
+# Log lines per announcement read, over every step.
+mcast_lines=$(($(lines "$work/mcast-service.err") - mcast_lines0))
+mcast_read=$(grep '^mcast receiver=varn ' "$raw" | while read -r l; do field read "$l"; done | awk '{ s += $1 } END { print s + 0 }')
 stop_pid "$mc_service"
+
+# The same at --log-level debug, one step at the lowest rate.
+log "announcements: the service at --log-level debug, one step of ${MCAST_RATES%% *}/s for its log lines"
+taskset -c 0 "$service" --log-level debug >"$work/mcast-debug.err" 2>&1 &
+mc_debug=$!
+started+=("$mc_debug")
+wait_status "$STATUS_PORT" || die "the service does not answer on port $STATUS_PORT"
+sleep 0.2
+mcast_debug_lines0=$(lines "$work/mcast-debug.err")
+read -r -a before < <(udp_counters)
+line=$(taskset -c "$blast_cpu" "$bin/udp_blast" --to 224.2.2.224:34543 "${from_args[@]}" \
+  --text "$ANNOUNCEMENT" --rate "${MCAST_RATES%% *}" --seconds "$MCAST_SECONDS") || die "udp_blast failed: $line"
+sleep 0.5
+read -r -a after < <(udp_counters)
+mcast_debug_read=$((after[0] - before[0]))
+mcast_debug_lines=$(($(lines "$work/mcast-debug.err") - mcast_debug_lines0))
+stop_pid "$mc_debug"
+record "log announcements default_read=$mcast_read default_lines=$mcast_lines debug_read=$mcast_debug_read debug_lines=$mcast_debug_lines"
 
 log "announcements: the minimal receive loop"
 taskset -c 0 "$bin/minimal_mcast_recv" --group 224.2.2.224 --port 34543 --max-seconds 600 >"$work/mcast_recv.out" 2>&1 &
@@ -513,21 +552,25 @@ for i in $(seq 1 "$FLOOD_SOURCES"); do
 done
 
 flood() {  # NAME [SERVICE ARGS...]
-  local name=$1 pid line
+  local name=$1 pid line l0
   shift
   log "status flood from $FLOOD_SOURCES sources, $FLOOD_RATE/s for $FLOOD_SECONDS s: the service, $name"
-  taskset -c 0 "$service" "$@" >/dev/null 2>&1 &
+  taskset -c 0 "$service" "$@" >"$work/flood-$name.err" 2>&1 &
   pid=$!
   started+=("$pid")
   wait_status "$STATUS_PORT" || die "the service does not answer on port $STATUS_PORT"
   sleep 1   # the bound's buckets fill up again after the probe
+  l0=$(lines "$work/flood-$name.err")
   line=$(taskset -c "$blast_cpu" "$bin/udp_blast" --to 10.1.2.5:$STATUS_PORT "${flood_from[@]}" \
     --text "$REQUEST" --rate "$FLOOD_RATE" --seconds "$FLOOD_SECONDS" --count-replies) || die "udp_blast failed: $line"
-  record "flood service=$name $line"
+  sleep 0.5   # the service's queue drains
+  record "flood service=$name $line log_lines=$(($(lines "$work/flood-$name.err") - l0))"
   stop_pid "$pid"
 }
 flood bounded
 flood unbounded --status-rate 0
+# The bounded flood again at --log-level debug, for its log lines.
+flood debug --log-level debug
 
 # ---------------------------------------------------------------------------
 # 5. Start-up and shut-down, each program alone, snmpd for reference.
@@ -640,6 +683,23 @@ row "Reply bytes per request byte, forged-source status flood, default bound" "$
   "without the bound (--status-rate 0) $(fmt "$amp_unbounded" 2)×" "$(ratio "$amp_bounded" "$amp_unbounded")" \
   "below 1× (no amplification): $(verdict lt "$amp_bounded" 1)"
 
+# Log volume: lines per minute idle, per 1,000 requests or announcements.
+per_k() { awk -v l="$1" -v n="$2" 'BEGIN { if (n == 0) print 0; else printf "%.2f", l * 1000 / n }'; }
+flood_k_default=$(per_k "$(field log_lines "$(flood_line bounded)")" "$(field sent "$(flood_line bounded)")")
+flood_k_debug=$(per_k "$(field log_lines "$(flood_line debug)")" "$(field sent "$(flood_line debug)")")
+mcast_k_default=$(per_k "$mcast_lines" "$mcast_read")
+mcast_k_debug=$(per_k "$mcast_debug_lines" "$mcast_debug_read")
+le() { awk -v a="$1" -v b="$2" 'BEGIN { exit !(a <= b) }'; }
+row "Log lines per minute, idle, service at the default level" "$(fmt "$idle_lines_service")" \
+  "at --log-level debug (every line) $(fmt "$idle_lines_debug")" "$(ratio "$idle_lines_service" "$idle_lines_debug")" \
+  "none but the once-a-minute counts (none idle): $(verdict le "$idle_lines_service" 0)"
+row "Log lines per 1,000 status requests, forged-source flood, default level and bound" "$(fmt "$flood_k_default" 2)" \
+  "at --log-level debug $(fmt "$flood_k_debug" 0)" "$(ratio "$flood_k_default" "$flood_k_debug")" \
+  "at most 1: $(verdict le "$flood_k_default" 1)"
+row "Log lines per 1,000 announcements, beacon flood, default level" "$(fmt "$mcast_k_default" 2)" \
+  "at --log-level debug $(fmt "$mcast_k_debug" 2)" "$(ratio "$mcast_k_default" "$mcast_k_debug")" \
+  "at most 1: $(verdict le "$mcast_k_default" 1)"
+
 ss_row() {  # LABEL LINE PEER_LINE WHAT GOAL
   local ours peer
   ours=$(field "$4"_median "$2"); peer=$(field "$4"_median "$3")
@@ -678,6 +738,7 @@ mcast_detail() {
   echo "- Status replies: one request datagram with 1 or 32 requests in flight (one socket each), $RR_SECONDS s after 0.5 s of warm-up, median of $RR_RUNS runs; servers on CPU 0, the client on CPU 0 (one CPU) or CPU 1 (split CPUs). VarnWin32 answers \`STATUS_REQUEST \` with its $(field bytes "$status_reply")-byte status text; the minimal server answers the same datagram with 200 bytes; snmpd answers an SNMPv2c GET of ssCpuIdle.0 (${snmp_request#reply })."
   echo "- Announcements: $(echo "$ANNOUNCEMENT" | wc -c | awk '{ print $1 - 1 }')-byte announcements to 224.2.2.224:34543 from ${#BEACONS[@]} beacon addresses in turn, paced (datagrams falling due together leave in batches of at most 8, never a catch-up burst), $MCAST_SECONDS s per rate; the receiver on CPU 0, the sender on CPU $blast_cpu. Lost = sent − datagrams read (the namespace's Udp InDatagrams); the figure is the highest rate reached before the first step with a loss. VarnWin32: $(mcast_detail varn). Minimal loop: $(mcast_detail minimal).${short_steps:+ The sender fell short of the rate asked for at: $short_steps (its CPU was busy; such a step counts at the rate really sent).}"
   echo "- Status flood: \`STATUS_REQUEST \` datagrams ($(echo -n "$REQUEST" | wc -c) bytes) to the service at $(fmt_int "$FLOOD_RATE")/s for $FLOOD_SECONDS s, from $FLOOD_SOURCES source addresses in turn (as forged sources would come), each source reading the replies sent back to it; the figure is the reply bytes over the request bytes. With the default bound ($(field replies "$(flood_line bounded)") replies to $(field sent "$(flood_line bounded)") requests) and with \`--status-rate 0\` ($(field replies "$(flood_line unbounded)") replies to $(field sent "$(flood_line unbounded)") requests). The service on CPU 0, the flood on CPU $blast_cpu."
+  echo "- Log volume: standard error and standard output (the console echo) of the service to a file, as the journal would take them, lines counted. Idle: over the idle window above, after $(field default_startup_lines "$(grep '^log idle' "$raw")") start-up lines (at debug, $(field debug_startup_lines "$(grep '^log idle' "$raw")")); the debug peer runs beside it in a namespace of its own. Status requests: the bounded forged-source flood above ($(field sent "$(flood_line bounded)") requests, $(field log_lines "$(flood_line bounded)") lines; the count line comes once a minute and falls after the flood), then the same flood at --log-level debug ($(field sent "$(flood_line debug)") requests, $(field log_lines "$(flood_line debug)") lines). Announcements: every step of the announcement rows ($mcast_read read, $mcast_lines lines besides start and stop), and at debug one step at $(fmt_int "${MCAST_RATES%% *}")/s ($mcast_debug_read read, $mcast_debug_lines lines)."
   echo "- Start-up and shut-down: median of $STARTSTOP_RUNS runs; a status request every millisecond from just before exec until the first answer; SIGTERM after the program has run 0.5 s (1.5 s with the dialog), which takes the same path as \"Exit\", until the process has ended. snmpd: first answered GET of sysUpTime.0, then SIGTERM."
 } >"$work/table.md"
 

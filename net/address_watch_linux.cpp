@@ -28,14 +28,14 @@ struct AddressWatch::Impl {
     {
         const int fd = ::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, NETLINK_ROUTE);
         if (fd < 0) {
-            debugLog("AddressWatch: no netlink socket [%s]\n", std::strerror(errno));
+            warningLog("AddressWatch: no netlink socket [%s]\n", std::strerror(errno));
             return;
         }
         sockaddr_nl local{};
         local.nl_family = AF_NETLINK;
         local.nl_groups = RTMGRP_IPV4_IFADDR | RTMGRP_LINK;
         if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-            debugLog("AddressWatch: netlink bind failed [%s]\n", std::strerror(errno));
+            warningLog("AddressWatch: netlink bind failed [%s]\n", std::strerror(errno));
             ::close(fd);
             return;
         }
@@ -50,8 +50,8 @@ struct AddressWatch::Impl {
                                   if (error == boost::asio::error::operation_aborted)
                                       return;
                                   if (error) {
-                                      debugLog("AddressWatch: wait failed [%s]\n",
-                                               error.message().c_str());
+                                      warningLog("AddressWatch: wait failed [%s]\n",
+                                                 error.message().c_str());
                                       return;
                                   }
                                   drain();

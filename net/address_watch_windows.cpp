@@ -40,8 +40,8 @@ AddressWatch::AddressWatch(boost::asio::io_context& ioService, std::function<voi
         ::NotifyUnicastIpAddressChange(AF_INET, &Impl::onAddressChange, mImpl.get(), FALSE, &mImpl->handle);
     if (result != NO_ERROR) {
         mImpl->handle = nullptr;
-        debugLog("AddressWatch: NotifyUnicastIpAddressChange failed [%lu]\n",
-                 static_cast<unsigned long>(result));
+        warningLog("AddressWatch: NotifyUnicastIpAddressChange failed [%lu]\n",
+                   static_cast<unsigned long>(result));
     }
 }
 

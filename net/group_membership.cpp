@@ -1,9 +1,12 @@
 #include "net/group_membership.h"
 
+#include <algorithm>
+
 #include <boost/asio/ip/multicast.hpp>
 
 #include "base/debug_log.h"
 #include "base/text_helpers.h"
+#include "net/host_network.h"
 
 namespace asio = boost::asio;
 
@@ -19,7 +22,10 @@ void GroupMembership::update(const std::vector<std::uint32_t>& addresses)
 {
     if (!mSocket.is_open())
         return;
-    if (!mDefaultJoined)
+    // Without a route to the group (a plant LAN with neither a default nor a
+    // multicast route) the join on the default interface cannot work and is
+    // not tried; every interface with an address is joined on its own.
+    if (!mDefaultJoined && hasRouteTo(mGroup.to_uint()))
         mDefaultJoined = join(0, true);
 
     for (auto it = mJoined.begin(); it != mJoined.end();) {
@@ -35,6 +41,13 @@ void GroupMembership::update(const std::vector<std::uint32_t>& addresses)
         boost::system::error_code ignored;
         mSocket.set_option(asio::ip::multicast::leave_group(mGroup, asio::ip::address_v4(*it)), ignored);
         it = mJoined.erase(it);
+    }
+    // A join that failed on an address now gone is no longer tried.
+    for (auto it = mFailedJoins.begin(); it != mFailedJoins.end();) {
+        if (it->first != 0 && std::find(addresses.begin(), addresses.end(), it->first) == addresses.end())
+            it = mFailedJoins.erase(it);
+        else
+            ++it;
     }
     for (std::uint32_t address : addresses) {
         if (address != 0 && mJoined.count(address) == 0 && join(address, false))
@@ -52,12 +65,25 @@ bool GroupMembership::join(std::uint32_t interfaceAddress, bool isDefault)
     if (error == asio::error::address_in_use)
         error.clear();
     const std::string where = isDefault ? std::string("default") : getIpAddrString(interfaceAddress);
+    // A join that keeps failing is tried at every refresh (every 30 s at
+    // least) and logged by the repeat rule; its interface's entry goes with
+    // the success.
     if (error) {
-        debugLog("%s join [%s] on [%s] failed [%s]\n", mOwner.c_str(), mGroup.to_string().c_str(),
-                 where.c_str(), error.message().c_str());
+        const std::string reason = error.message();
+        const bool held = !mFailedJoins[interfaceAddress].failed(reason, RepeatedWarning::Clock::now());
+        logRepeat(LogLevel::warning, held, "%s join [%s] on [%s] failed [%s]\n", mOwner.c_str(),
+                  mGroup.to_string().c_str(), where.c_str(), reason.c_str());
         return false;
     }
-    debugLog("%s joined [%s] on [%s]\n", mOwner.c_str(), mGroup.to_string().c_str(), where.c_str());
+    const auto failing = mFailedJoins.find(interfaceAddress);
+    const unsigned tries = failing == mFailedJoins.end() ? 0 : failing->second.ended();
+    if (failing != mFailedJoins.end())
+        mFailedJoins.erase(failing);
+    if (tries > 0)
+        infoLog("%s joined [%s] on [%s] after %u failed tries\n", mOwner.c_str(), mGroup.to_string().c_str(),
+                where.c_str(), tries);
+    else
+        infoLog("%s joined [%s] on [%s]\n", mOwner.c_str(), mGroup.to_string().c_str(), where.c_str());
     return true;
 }
 

@@ -4,12 +4,15 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
 
 #include <boost/asio/ip/address_v4.hpp>
 #include <boost/asio/ip/udp.hpp>
+
+#include "base/repeated_warning.h"
 
 namespace kiv {
 
@@ -21,9 +24,10 @@ public:
     GroupMembership(const GroupMembership&) = delete;
     GroupMembership& operator=(const GroupMembership&) = delete;
 
-    // Joins where not joined yet: the default interface and each of
-    // `addresses` (host order). A join that fails is logged with its reason
-    // and tried again at the next call; addresses no longer listed are left.
+    // Joins where not joined yet: the default interface (when a route leads
+    // to the group) and each of `addresses` (host order). A join that fails
+    // is logged with its reason, under the repeat rule, and tried again at
+    // the next call; addresses no longer listed are left.
     void update(const std::vector<std::uint32_t>& addresses);
 
 private:
@@ -34,6 +38,8 @@ private:
     std::string mOwner;
     bool mDefaultJoined = false;
     std::set<std::uint32_t> mJoined;
+    // The joins that fail now, by interface address (0: the default one).
+    std::map<std::uint32_t, RepeatedWarning> mFailedJoins;
 };
 
 }  // namespace kiv

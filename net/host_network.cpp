@@ -18,6 +18,8 @@ HostNetwork current()
         network.localAddresses = gHostNetworkOverride.localAddresses;
     if (gHostNetworkOverride.resolveName)
         network.resolveName = gHostNetworkOverride.resolveName;
+    if (gHostNetworkOverride.routeTo)
+        network.routeTo = gHostNetworkOverride.routeTo;
     return network;
 }
 
@@ -43,6 +45,11 @@ bool localIpv4Addresses(std::vector<std::uint32_t>& addresses)
 std::uint32_t resolveIpv4(const std::string& name)
 {
     return current().resolveName(name);
+}
+
+bool hasRouteTo(std::uint32_t destination)
+{
+    return current().routeTo(destination);
 }
 
 HostAddressLookup hostAddressLookup()

@@ -18,6 +18,9 @@ struct HostNetwork {
     std::function<bool(std::vector<std::uint32_t>& addresses)> localAddresses;
     // First IPv4 address of a host name (host order); 0 when it does not resolve.
     std::function<std::uint32_t(const std::string& name)> resolveName;
+    // True when the routing table has a route to the address (host order):
+    // a default route or one that covers it.
+    std::function<bool(std::uint32_t destination)> routeTo;
 };
 
 // The real thing: host_network_linux.cpp / host_network_windows.cpp.
@@ -29,6 +32,7 @@ void setHostNetwork(HostNetwork network);
 bool localHostName(std::string& name, int& error);
 bool localIpv4Addresses(std::vector<std::uint32_t>& addresses);
 std::uint32_t resolveIpv4(const std::string& name);
+bool hasRouteTo(std::uint32_t destination);
 
 // getIpAddrInt's questions answered by this host: the first of its addresses
 // once its name is known, and the name lookup.

@@ -5,8 +5,10 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstdio>
 #include <ifaddrs.h>
 #include <net/if.h>
+#include <net/route.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -59,11 +61,34 @@ std::uint32_t linuxResolve(const std::string& name)
     return address;
 }
 
+// The main routing table as /proc/net/route lists it: destination and mask
+// are the kernel's network-order words in hexadecimal.
+bool linuxRouteTo(std::uint32_t destination)
+{
+    std::FILE* table = std::fopen("/proc/net/route", "re");
+    if (table == nullptr)
+        return true;  // unknown: as if there were one
+    char line[256];
+    bool found = false;
+    const bool heading = std::fgets(line, sizeof line, table) != nullptr;
+    while (heading && !found && std::fgets(line, sizeof line, table) != nullptr) {
+        char name[64];
+        unsigned network = 0, gateway = 0, flags = 0, refs = 0, use = 0, metric = 0, mask = 0;
+        if (std::sscanf(line, "%63s %x %x %x %u %u %u %x", name, &network, &gateway, &flags, &refs, &use,
+                        &metric, &mask) != 8)
+            continue;
+        const std::uint32_t routeMask = ntohl(mask);
+        found = (flags & RTF_UP) != 0 && (destination & routeMask) == (ntohl(network) & routeMask);
+    }
+    std::fclose(table);
+    return found;
+}
+
 }  // namespace
 
 HostNetwork platformHostNetwork()
 {
-    return HostNetwork{linuxHostName, linuxLocalAddresses, linuxResolve};
+    return HostNetwork{linuxHostName, linuxLocalAddresses, linuxResolve, linuxRouteTo};
 }
 
 }  // namespace kiv

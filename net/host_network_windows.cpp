@@ -4,6 +4,7 @@
 #include "net/host_network.h"
 
 #include <winsock2.h>
+#include <iphlpapi.h>
 
 #include <cstring>
 
@@ -97,11 +98,19 @@ std::uint32_t windowsResolve(const std::string& name)
     return addresses.empty() ? 0 : addresses.front();
 }
 
+// The interface the system would send to the address from: none when no
+// route leads there.
+bool windowsRouteTo(std::uint32_t destination)
+{
+    DWORD index = 0;
+    return ::GetBestInterface(htonl(destination), &index) == NO_ERROR;
+}
+
 }  // namespace
 
 HostNetwork platformHostNetwork()
 {
-    return HostNetwork{windowsHostName, windowsLocalAddresses, windowsResolve};
+    return HostNetwork{windowsHostName, windowsLocalAddresses, windowsResolve, windowsRouteTo};
 }
 
 }  // namespace kiv

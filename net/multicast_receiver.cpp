@@ -150,8 +150,8 @@ void MulticastReceiver::sendData(std::string text, std::string remAddr, int port
     try {
         debugLog("==>  MulticastReceiver::sendData [%s]\n", remAddr.c_str());
         if (text.empty() || remAddr.empty()) {
-            debugLog("<==  ***ERROR ((sendData.length <= 0) || (remAddr.length <= 0))  "
-                     "MulticastReceiver::sendData\n");
+            warningLog("<==  ***ERROR ((sendData.length <= 0) || (remAddr.length <= 0))  "
+                       "MulticastReceiver::sendData\n");
             return;
         }
         const auto data = std::make_shared<std::string>(text.c_str());

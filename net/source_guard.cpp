@@ -1,10 +1,27 @@
 #include "net/source_guard.h"
 
+#include <atomic>
 #include <utility>
 
 #include "base/debug_log.h"
 
 namespace kiv {
+namespace {
+
+std::atomic<std::chrono::steady_clock::rep> gCountPeriod{
+    std::chrono::duration_cast<std::chrono::steady_clock::duration>(std::chrono::minutes(1)).count()};
+
+}  // namespace
+
+void setServiceCountPeriod(std::chrono::steady_clock::duration period)
+{
+    gCountPeriod.store(period.count());
+}
+
+std::chrono::steady_clock::duration serviceCountPeriod()
+{
+    return std::chrono::steady_clock::duration(gCountPeriod.load());
+}
 
 SourceGuard::SourceGuard(boost::asio::io_context& ioService, const ServiceOptions& options, std::string where,
                          std::chrono::steady_clock::duration countPeriod)
@@ -26,8 +43,8 @@ bool SourceGuard::configAllowed(const boost::asio::ip::udp::endpoint& sender)
         return true;
     ++mConfigIgnored;
     if (mNotes.shouldLog(source, nowNs()))
-        debugLog("%s: configuration from %s ignored: not an allowed source (%s)\n", mWhere.c_str(),
-                 sender.address().to_string().c_str(), mConfigFrom.text().c_str());
+        warningLog("%s: configuration from %s ignored: not an allowed source (%s)\n", mWhere.c_str(),
+                   sender.address().to_string().c_str(), mConfigFrom.text().c_str());
     return false;
 }
 
@@ -47,10 +64,10 @@ void SourceGuard::logCounts()
 {
     if (mConfigIgnored == 0 && mStatusRefused == 0 && mStatusDropped == 0)
         return;
-    debugLog("%s, last minute: %llu configurations ignored, %llu status requests refused, "
-             "%llu status requests dropped over the reply bound\n",
-             mWhere.c_str(), static_cast<unsigned long long>(mConfigIgnored),
-             static_cast<unsigned long long>(mStatusRefused), static_cast<unsigned long long>(mStatusDropped));
+    infoLog("%s, last minute: %llu configurations ignored, %llu status requests refused, "
+            "%llu status requests dropped over the reply bound\n",
+            mWhere.c_str(), static_cast<unsigned long long>(mConfigIgnored),
+            static_cast<unsigned long long>(mStatusRefused), static_cast<unsigned long long>(mStatusDropped));
     mConfigIgnored = 0;
     mStatusRefused = 0;
     mStatusDropped = 0;

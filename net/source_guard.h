@@ -17,13 +17,18 @@
 
 namespace kiv {
 
+// The period of the count lines of the listeners the service makes: a
+// minute; the tests of the running service shorten it.
+void setServiceCountPeriod(std::chrono::steady_clock::duration period);
+std::chrono::steady_clock::duration serviceCountPeriod();
+
 class SourceGuard
 {
 public:
     // `where` names the listener in the log lines ("Beacon group", "Command
     // port"). The count timer runs on `ioService`.
     SourceGuard(boost::asio::io_context& ioService, const ServiceOptions& options, std::string where,
-                std::chrono::steady_clock::duration countPeriod = std::chrono::minutes(1));
+                std::chrono::steady_clock::duration countPeriod = serviceCountPeriod());
     SourceGuard(const SourceGuard&) = delete;
     SourceGuard& operator=(const SourceGuard&) = delete;
 

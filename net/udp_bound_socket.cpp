@@ -83,8 +83,9 @@ void UdpBoundSocket::sendData(std::string text, udp::endpoint remote)
             return;
         }
         if (!mBound) {
-            debugLog("*** NOT SENT: socket on [%s] not bound [%s]\n",
-                     mLocalEndpoint.address().to_string().c_str(), mBindError.c_str());
+            logRepeat(LogLevel::warning, !mNotBound.failed(mBindError, RepeatedWarning::Clock::now()),
+                      "*** NOT SENT: socket on [%s] not bound [%s]\n",
+                      mLocalEndpoint.address().to_string().c_str(), mBindError.c_str());
             return;
         }
         debugLog("SEND TX DATA TO=[%s:%i]\n", remote.address().to_string().c_str(),
@@ -92,8 +93,15 @@ void UdpBoundSocket::sendData(std::string text, udp::endpoint remote)
         debugLog("SEND TX DATA=[%s]\n", data->c_str());
         mSocket.send_to(asio::buffer(*data), remote);
         debugLog("<==  UdpBoundSocket::sendData\n");
+        const auto failing = mSendFailures.find(remote);
+        if (failing != mSendFailures.end()) {
+            if (const unsigned tries = failing->second.ended())
+                infoLog("UdpBoundSocket::sendData to [%s:%i] sent after %u failed tries\n",
+                        remote.address().to_string().c_str(), static_cast<int>(remote.port()), tries);
+            mSendFailures.erase(failing);
+        }
     } catch (...) {
-        reportException("UdpBoundSocket::sendData");
+        reportRepeatedException(mSendFailures[remote], "UdpBoundSocket::sendData");
     }
 }
 

@@ -4,12 +4,14 @@
 
 #include <array>
 #include <cstddef>
+#include <map>
 #include <memory>
 #include <string>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 
+#include "base/repeated_warning.h"
 #include "net/datagram_buffer.h"
 
 namespace kiv {
@@ -26,9 +28,9 @@ public:
     void handle_receive(const boost::system::error_code& error, std::size_t bytes);
 
     // Sends up to the first zero character of `text`. A failed send is
-    // logged and recorded; it never leaves this function. A socket that is
-    // not bound sends nothing (its datagram would leave from another address
-    // and port).
+    // logged (under the repeat rule, per destination) and recorded; it never
+    // leaves this function. A socket that is not bound sends nothing (its
+    // datagram would leave from another address and port).
     void sendData(std::string text, boost::asio::ip::udp::endpoint remote);
 
     // The address this socket was made for (also when binding failed).
@@ -49,6 +51,9 @@ private:
     boost::asio::ip::udp::endpoint mLocalEndpoint;
     bool mBound = false;
     std::string mBindError;
+    RepeatedWarning mNotBound;  // the sends refused for want of a bind
+    // The destinations whose sends fail now.
+    std::map<boost::asio::ip::udp::endpoint, RepeatedWarning> mSendFailures;
     // Expires with the object; the pending receive's handler holds a weak
     // reference to it.
     std::shared_ptr<void> mAlive = std::make_shared<int>(0);

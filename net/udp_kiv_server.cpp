@@ -42,7 +42,7 @@ UdpKivServer::UdpKivServer(asio::io_context& ioService, const ServiceOptions& op
         // still wait for room as before (sendReply).
         mSocket.non_blocking(true);
         const std::string address = getIpAddrString(getIpAddrInt("")) + ":" + std::to_string(kPort);
-        debugLog("UdpKivServer::UdpKivServer  UDP SERVER ADDRESS=[%s]\n", address.c_str());
+        infoLog("UdpKivServer::UdpKivServer  UDP SERVER ADDRESS=[%s]\n", address.c_str());
         start_receive();
     } catch (...) {
         reportException("UdpKivServer::UdpKivServer");

@@ -81,13 +81,13 @@ int KivServer::getNumIpAddresses()
         std::string hostName;
         int error = 0;
         if (!localHostName(hostName, error)) {
-            debugLog("Error [%i]  when getting local host name.\n", error);
+            warningLog("Error [%i]  when getting local host name.\n", error);
             return 0;
         }
         debugLog("Host name is [%s]\n", hostName.c_str());
         std::vector<std::uint32_t> addresses;
         if (!localIpv4Addresses(addresses)) {
-            debugLog("Yow! Bad host lookup.\n");
+            warningLog("Yow! Bad host lookup.\n");
             return 0;
         }
         for (std::uint32_t address : addresses) {
@@ -107,7 +107,7 @@ std::string KivServer::getIpAddressesXml(std::string& work)
         std::string hostName;
         int error = 0;
         if (!localHostName(hostName, error)) {
-            debugLog("Error [%i]  when getting local host name.\n", error);
+            warningLog("Error [%i]  when getting local host name.\n", error);
             work += "</localIpInterfaces>";
             return work;
         }
@@ -118,7 +118,7 @@ std::string KivServer::getIpAddressesXml(std::string& work)
         debugLog("Host name is [%s]\n", hostName.c_str());
         std::vector<std::uint32_t> addresses;
         if (!localIpv4Addresses(addresses)) {
-            debugLog("Yikes! Bad host lookup.\n");
+            warningLog("Yikes! Bad host lookup.\n");
             work += "</localIpInterfaces>";
             return work;
         }
@@ -138,7 +138,7 @@ std::uint32_t KivServer::getNetOctsInt(const std::string& text)
 {
     const std::uint32_t value = parseInetAddr(text);
     if (value == 0)
-        debugLog("*** ERROR   getNetOctsInt   (IpAddr == 0)\r\n");
+        warningLog("*** ERROR   getNetOctsInt   (IpAddr == 0)\r\n");
     return value & 0xFFFFFF00u;
 }
 
@@ -155,6 +155,7 @@ void KivServer::setCrossOver(const std::string& message)
 void KivServer::applyCrossOver(const std::string& message, int spreadTicks)
 {
     debugLog("==>  KivServer::setCrossOver\n");
+    const Settings before = settings();
     try {
         std::string localList;
         getIpAddressesXml(localList);
@@ -183,7 +184,7 @@ void KivServer::applyCrossOver(const std::string& message, int spreadTicks)
             if (isDotted(server))
                 usable.push_back(server);
             else
-                debugLog("*** SKIPPED server entry [%s]: not a dotted address\n", server.c_str());
+                warningLog("*** SKIPPED server entry [%s]: not a dotted address\n", server.c_str());
         }
 
         // A configuration that would leave the station silent towards its
@@ -193,16 +194,16 @@ void KivServer::applyCrossOver(const std::string& message, int spreadTicks)
         const std::string portText = trimmed(getXmlValue("srvIpPort", message));
         const int port = portValue(portText);
         if (!portGiven && message.size() >= MulticastReceiver::kRecvBufferSize) {
-            debugLog("*** REFUSED configuration: no srvIpPort in the [%zu] bytes read (the rest was cut), "
+            warningLog("*** REFUSED configuration: no srvIpPort in the [%zu] bytes read (the rest was cut), "
                      "the pairs in place stay\n",
                      message.size());
         } else if (!portGiven) {
-            debugLog("*** REFUSED configuration: no srvIpPort, the pairs in place stay\n");
+            warningLog("*** REFUSED configuration: no srvIpPort, the pairs in place stay\n");
         } else if (port == 0) {
-            debugLog("*** REFUSED srvIpPort [%s]: not a port from 1 to 65535, the pairs in place stay\n",
+            warningLog("*** REFUSED srvIpPort [%s]: not a port from 1 to 65535, the pairs in place stay\n",
                      portText.c_str());
         } else if (!servers.empty() && usable.empty()) {
-            debugLog("*** REFUSED configuration: none of the [%zu] server entries is usable, "
+            warningLog("*** REFUSED configuration: none of the [%zu] server entries is usable, "
                      "the pairs in place stay\n",
                      servers.size());
         } else {
@@ -228,6 +229,7 @@ void KivServer::applyCrossOver(const std::string& message, int spreadTicks)
         }
         debugLog("mRemotePort=[%i]  mAlarmPercent=[%i]  mAlarmSeconds=[%i]\n", mRemotePort,
                  mAlarmPercent, mAlarmSeconds);
+        logConfigurationApplied(before);
     } catch (...) {
         reportException("KivServer::setCrossOver");
     }
@@ -304,7 +306,7 @@ void KivServer::makePairs(const std::vector<std::string>& locals, const std::vec
         serverEnds.push_back(found[k].serverEnd);
     }
     if (!leftOut.empty())
-        debugLog("*** TOO MANY PAIRS, [%i] KEPT, LEFT OUT:%s\n", kMaxLinks, leftOut.c_str());
+        warningLog("*** TOO MANY PAIRS, [%i] KEPT, LEFT OUT:%s\n", kMaxLinks, leftOut.c_str());
 
     // A pair that existed before keeps its schedule (and a report it still
     // owes, with its delay); a new one reports at the next tick, or with

@@ -55,12 +55,12 @@ KivServer::KivServer()
         int error = 0;
         std::vector<std::uint32_t> addresses;
         if (!localHostName(hostName, error)) {
-            debugLog("Error [%i]  when getting local host name.\n", error);
+            warningLog("Error [%i]  when getting local host name.\n", error);
         } else if (!localIpv4Addresses(addresses)) {
-            debugLog("Yikes! Bad host lookup.\n");
+            warningLog("Yikes! Bad host lookup.\n");
         } else {
             for (std::size_t i = 0; i < addresses.size(); ++i) {
-                debugLog("Address [%s]\n", getIpAddrString(addresses[i]).c_str());
+                infoLog("Address [%s]\n", getIpAddrString(addresses[i]).c_str());
                 if (i < mLocalEndpoints.size())
                     mLocalEndpoints[i] = boost::asio::ip::udp::endpoint(
                         boost::asio::ip::address_v4(addresses[i]), kWatchdogPort);
@@ -103,10 +103,10 @@ void KivServer::run()
     try {
         mIoService.run();
         mRunExited.store(true);
-        debugLog("KivServer::run HAS EXITED CORRECTLY\n");
+        infoLog("KivServer::run HAS EXITED CORRECTLY\n");
         debugLog("<==  KivServer::run\n");
     } catch (...) {
-        reportException("KivServer::run");
+        reportException("KivServer::run", LogLevel::error);
     }
     mRunActive.store(false);
 }
@@ -255,7 +255,7 @@ void KivServer::onTick(const boost::system::error_code& error)
 
 void KivServer::catchUpAfterStall(int missedTicks)
 {
-    debugLog("KivServer::onTick  [%i] ticks missed, not replayed\n", missedTicks);
+    infoLog("KivServer::onTick  [%i] ticks missed, not replayed\n", missedTicks);
     const int before = mTickCount;
     const int after = before + missedTicks;
     // Whatever fell due in the gap goes out once, with this tick.
@@ -299,7 +299,7 @@ UdpBoundSocket* KivServer::boundSocketFor(const boost::asio::ip::udp::endpoint& 
 {
     UdpBoundSocket* socket = mLocalNetwork ? mLocalNetwork->socketFor(local.address()) : nullptr;
     if (socket == nullptr)
-        debugLog("*** NOT SENT: no socket on [%s]\n", local.address().to_string().c_str());
+        warningLog("*** NOT SENT: no socket on [%s]\n", local.address().to_string().c_str());
     return socket;
 }
 
@@ -316,11 +316,13 @@ void KivServer::onLocalNetworkChanged()
     std::vector<std::string> locals;
     for (std::uint32_t address : mLocalNetwork->addresses())
         locals.push_back(getIpAddrString(address));
+    const Settings before = settings();
     try {
         makePairs(locals, mPairServers, mPairPort, 0);
     } catch (...) {
         reportException("KivServer::setCrossOver");
     }
+    logConfigurationApplied(before);
 }
 
 void KivServer::keepAlivePass()

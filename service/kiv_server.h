@@ -112,6 +112,17 @@ public:
     // thread (the change reaches the worker as a handler).
     void setTickObserver(std::function<void()> observer);
 
+    // What a configuration sets, to say in the log what it changed.
+    struct Settings {
+        bool set = false;
+        int pairs = 0;
+        std::array<boost::asio::ip::udp::endpoint, kMaxLinks> locals;
+        std::array<boost::asio::ip::udp::endpoint, kMaxLinks> servers;
+        int port = 0;
+        int alarmPercent = 0;
+        int alarmSeconds = 0;
+    };
+
 private:
     friend struct test::KivServerProbe;
 
@@ -137,6 +148,12 @@ private:
     void makePairs(const std::vector<std::string>& locals, const std::vector<std::string>& servers,
                    int port, int spreadTicks);
     void onLocalNetworkChanged();
+
+    Settings settings() const;
+    // One info line with the pairs made, kept and dropped and the settings
+    // in force, when anything changed since `before` (not at debug level,
+    // where the trace lines say it).
+    void logConfigurationApplied(const Settings& before) const;
 
     // Guards the state the dialog reads from its own thread: the beacon
     // slots, mCpuUsage, mHostName, mLocalIpInCommon and mCloudSrvIpAddr.

@@ -4,6 +4,7 @@
 
 #include "base/debug_log.h"
 #include "base/event_text.h"
+#include "base/service_options.h"
 #include "metrics/os_description.h"
 #include "service/kiv_server.h"
 
@@ -13,23 +14,24 @@ namespace kiv {
 
 KivSrv::KivSrv()
 {
+    infoLog("VarnWin32 %s starting with %s\n", programVersion(), optionsText(serviceOptions()).c_str());
     debugLog("KivSrv::KivSrv\n");
     gEventText.append("\r BEFORE new kiv::KivServer()");
     gEventText.append("\r\n");
     mServer = std::make_unique<KivServer>();
     gEventText.append("\r AFTER new kiv::KivServer()");
     gEventText.append("\r\n");
-    debugLog("Num Local Ip/NICs=[%i]\n", KivServer::getNumIpAddresses());
+    infoLog("Num Local Ip/NICs=[%i]\n", KivServer::getNumIpAddresses());
     KivServer* server = mServer.get();
     mThread = std::make_shared<std::thread>([server] { server->run(); });
-    debugLog("All Started");
+    infoLog("All Started");
 }
 
 KivSrv::~KivSrv()
 {
     debugLog("KivSrv::~KivSrv\n");
     if (mServer) {
-        debugLog("KivServer::stop\n");
+        infoLog("KivServer::stop\n");
         KivServer* server = mServer.get();
         boost::asio::post(server->ioContext(), [server] { server->handle_stop(); });
         // The worker ends when run() returns, normally or through an

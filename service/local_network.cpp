@@ -37,7 +37,7 @@ void LocalNetwork::refresh()
 
     std::vector<std::uint32_t> addresses;
     if (!localIpv4Addresses(addresses)) {
-        debugLog("LocalNetwork: the address lookup failed; keeping [%zu] addresses\n", mAddresses.size());
+        warningLog("LocalNetwork: the address lookup failed; keeping [%zu] addresses\n", mAddresses.size());
         addresses = mAddresses;
     }
 
@@ -49,7 +49,7 @@ void LocalNetwork::refresh()
     if (addressesChanged) {
         for (auto it = mSockets.begin(); it != mSockets.end();) {
             if (std::find(addresses.begin(), addresses.end(), it->first) == addresses.end()) {
-                debugLog("LocalNetwork: address [%s] is gone\n", getIpAddrString(it->first).c_str());
+                infoLog("LocalNetwork: address [%s] is gone\n", getIpAddrString(it->first).c_str());
                 it = mSockets.erase(it);
             } else {
                 ++it;
@@ -65,7 +65,7 @@ void LocalNetwork::refresh()
         if (socket && socket->bound())
             continue;
         if (!socket && !first)
-            debugLog("LocalNetwork: new address [%s]\n", getIpAddrString(address).c_str());
+            infoLog("LocalNetwork: new address [%s]\n", getIpAddrString(address).c_str());
         socket = std::make_unique<UdpBoundSocket>(
             mIoService, asio::ip::udp::endpoint(asio::ip::address_v4(address), mPort));
     }
@@ -75,7 +75,7 @@ void LocalNetwork::refresh()
         membership->update(mAddresses);
 
     if (nameChanged && !first)
-        debugLog("LocalNetwork: host name is now [%s]\n", hostName.c_str());
+        infoLog("LocalNetwork: host name is now [%s]\n", hostName.c_str());
     mHostName = hostName;
     if (!first && (addressesChanged || nameChanged) && mOnChanged)
         mOnChanged();

@@ -15,9 +15,14 @@
 int main(int argc, char* argv[])
 {
     // Before any thread or socket: a wrong command line ends here.
-    const kiv::CommandLineResult commandLine = kiv::takeCommandLine({argv + 1, argv + argc});
+    const kiv::CommandLineResult commandLine = kiv::takeCommandLine({argv + 1, argv + argc}, "varnwin32-service");
     if (!commandLine.run) {
-        std::fputs(commandLine.text.c_str(), commandLine.status == 0 ? stdout : stderr);
+        // The refusal is an error line of the log (with its priority in the
+        // journal); the help and the version go to standard output.
+        if (commandLine.status == 0)
+            std::fputs(commandLine.text.c_str(), stdout);
+        else
+            errorLog("%s", commandLine.text.c_str());
         return commandLine.status;
     }
 

@@ -25,7 +25,7 @@ void reportStartupFailure(const std::exception& error)
 {
     // The diagnostic log of the Linux programs is standard error: one write
     // says it there once.
-    debugLog("%s\n", describeStartupFailure(error).c_str());
+    errorLog("%s\n", describeStartupFailure(error).c_str());
 }
 
 }  // namespace kiv

@@ -13,8 +13,8 @@
 #include <QSocketNotifier>
 
 #include "base/debug_log.h"
-#include "service/kiv_srv.h"
 #include "base/service_options.h"
+#include "service/kiv_srv.h"
 #include "shell/startup_failure.h"
 #include "shell/qt/display_probe.h"
 #include "shell/qt/varn_dialog.h"
@@ -33,8 +33,8 @@ void reportWindowFailure(QtMsgType type, const QMessageLogContext& context, cons
     }
     // The log is standard error here: each line is said once.
     const QByteArray text = message.toLocal8Bit();
-    debugLog("VarnWin32 cannot open its window: %s\n", text.constData());
-    debugLog("Headless stations run the windowless varnwin32-service instead.\n");
+    errorLog("VarnWin32 cannot open its window: %s\n", text.constData());
+    errorLog("Headless stations run the windowless varnwin32-service instead.\n");
     // A service started because the display answered stops cleanly.
     delete gServiceHost;
     gServiceHost = nullptr;
@@ -96,9 +96,14 @@ int main(int argc, char* argv[])
 {
     // Before the window system is reached or any socket opened: a wrong
     // command line (or --help) ends here.
-    const kiv::CommandLineResult commandLine = kiv::takeCommandLine({argv + 1, argv + argc});
+    const kiv::CommandLineResult commandLine = kiv::takeCommandLine({argv + 1, argv + argc}, "varnwin32");
     if (!commandLine.run) {
-        std::fputs(commandLine.text.c_str(), commandLine.status == 0 ? stdout : stderr);
+        // The refusal is an error line of the log (with its priority in the
+        // journal); the help and the version go to standard output.
+        if (commandLine.status == 0)
+            std::fputs(commandLine.text.c_str(), stdout);
+        else
+            errorLog("%s", commandLine.text.c_str());
         return commandLine.status;
     }
 

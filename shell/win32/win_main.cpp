@@ -26,7 +26,7 @@ constexpr char kMessageCaption[] = "VarnWin32";
 
 void tellOperator(const std::string& text)
 {
-    debugLog("%s\n", text.c_str());
+    errorLog("%s\n", text.c_str());
     ::MessageBoxA(nullptr, text.c_str(), kMessageCaption, MB_OK | MB_ICONERROR | MB_SETFOREGROUND);
 }
 
@@ -53,7 +53,7 @@ std::vector<std::string> commandLineArguments()
 // when the caller gave one (a script, a console), else in a message box.
 void showCommandLineText(const std::string& text, bool refusal)
 {
-    debugLog("%s", text.c_str());
+    kiv::logAt(refusal ? kiv::LogLevel::error : kiv::LogLevel::info, "%s", text.c_str());
     const HANDLE handle = ::GetStdHandle(refusal ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
     if (handle != nullptr && handle != INVALID_HANDLE_VALUE) {
         DWORD written = 0;

@@ -114,6 +114,28 @@ TEST(ServiceOptions, CommandLineEndsTheProgramOrSetsTheOptions)
     EXPECT_EQ("10.1.2.1/32", kiv::serviceOptions().allowStatusFrom.text());
     EXPECT_EQ(7u, kiv::serviceOptions().statusRate);
     kiv::setServiceOptions(ServiceOptions());
+    kiv::setLogLevel(kiv::LogLevel::debug);  // taking the command line set the level
+}
+
+TEST(ServiceOptions, LogLevelIsSetAndVersionAnswered)
+{
+    kiv::CommandLineResult result = kiv::takeCommandLine({"--version"}, "varnwin32-service");
+    EXPECT_FALSE(result.run);
+    EXPECT_EQ(0, result.status);
+    EXPECT_EQ(std::string("varnwin32-service ") + kiv::programVersion() + "\n", result.text);
+
+    result = kiv::takeCommandLine({"--log-level", "loud"});
+    EXPECT_EQ(2, result.status);
+    EXPECT_EQ("VarnWin32: --log-level: 'loud' is not debug, info, warning or error\n", result.text);
+
+    EXPECT_TRUE(kiv::takeCommandLine({}).run);
+    EXPECT_EQ(kiv::LogLevel::info, kiv::logLevel());
+    EXPECT_TRUE(kiv::takeCommandLine({"--log-level=warning"}).run);
+    EXPECT_EQ(kiv::LogLevel::warning, kiv::logLevel());
+    EXPECT_EQ("--allow-config-from anyone --allow-status-from anyone --status-rate 50 --log-level warning",
+              kiv::optionsText(kiv::serviceOptions()));
+    kiv::setServiceOptions(ServiceOptions());
+    kiv::setLogLevel(kiv::LogLevel::debug);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 // allowed sources and within the reply bound, per source and in all.
 #include <algorithm>
 #include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -181,6 +182,60 @@ TEST_F(ForgedSources, TwentySourcesGetNoMoreThanTheBoundInAll)
     const double all = kRate * kiv::kStatusRateSources;
     EXPECT_GE(replies, static_cast<int>(all) / 2);
     EXPECT_LE(replies, static_cast<int>(all + all * seconds) + 1) << "in " << seconds << " s";
+}
+
+// The service at the default log level, its count lines every 300 ms
+// instead of every minute.
+class QuietStatusLog : public kiv::test::RunningService
+{
+protected:
+    void beforeStart() override
+    {
+        kiv::setLogLevel(kiv::kDefaultLogLevel);
+        kiv::setServiceCountPeriod(std::chrono::milliseconds(300));
+    }
+    void TearDown() override
+    {
+        RunningService::TearDown();
+        kiv::setServiceCountPeriod(std::chrono::minutes(1));
+        kiv::setLogLevel(kiv::LogLevel::debug);
+    }
+};
+
+TEST_F(QuietStatusLog, TwoThousandRequestsWriteNothingButTheCountLine)
+{
+    UdpPeer requester("10.1.2.1", 0, Where::PeerNamespace);
+    ASSERT_TRUE(requester.sendTo("STATUS_REQUEST ", "10.1.2.5", kStatusPort));
+    ASSERT_TRUE(requester.receive());
+    log.clear();  // the start-up lines
+    int replies = 0;
+    for (int i = 0; i < 2000; ++i) {
+        requester.sendTo("STATUS_REQUEST ", "10.1.2.5", kStatusPort);
+        while (requester.receive(std::chrono::milliseconds(0)))
+            ++replies;
+    }
+    const std::string prefix = "Command port, last minute: 0 configurations ignored, 0 status requests refused, ";
+    auto dropped = [&] {
+        long long sum = 0;
+        for (const std::string& line : log.lines()) {
+            if (line.rfind(prefix, 0) == 0)
+                sum += std::atoll(line.c_str() + prefix.size());
+        }
+        return sum;
+    };
+    // Until the count lines and the replies account for every request (or
+    // long enough for the requests the socket could not hold).
+    waitFor(
+        [&] {
+            while (requester.receive(std::chrono::milliseconds(0)))
+                ++replies;
+            return dropped() + replies >= 2000;
+        },
+        std::chrono::seconds(3));
+    EXPECT_GT(dropped(), 0);
+    EXPECT_LE(replies, 200);
+    for (const std::string& line : log.lines())
+        EXPECT_EQ(0u, line.rfind(prefix, 0)) << line;
 }
 
 TEST(SourceGuardCounts, LoggedEachPeriodWhenNotZero)

@@ -1,17 +1,25 @@
 #!/usr/bin/env bash
-# Inspects the Debian package that tools/package/build-deb.sh made (nothing is
-# installed): lintian finds no errors; the package lists the programs, the
-# unit, the desktop and autostart entries, the icons, the man pages and the
-# copyright file; its control data declares the runtime dependencies;
-# systemd-analyze verify accepts the unit as unpacked, beside the binary it
-# starts; the unit is supervised and hardened as intended; the maintainer
+# Inspects the three Debian packages that tools/package/build-deb.sh made
+# (nothing is installed): lintian finds no errors in any; each lists its own
+# files; the service's control data depends on what the service links and
+# nothing graphical, and conflicts with the dialog's; the settings file is a
+# conffile; systemd-analyze verify accepts the unit as unpacked, beside the
+# binary it starts; the unit reads the settings file, is supervised, stays
+# stopped after a wrong option and is hardened as intended; the maintainer
 # scripts parse.
 #
-#   tests/package/check-deb.sh [build-pkg/varnwin32_VERSION_ARCH.deb]
+#   tests/package/check-deb.sh [PACKAGE_DIR]     (default build-pkg)
 set -u
 cd "$(dirname "$0")/../.."
-package=${1:-$(ls build-pkg/varnwin32_*.deb 2>/dev/null | head -n1)}
-[ -f "$package" ] || { echo "FAIL: no package (run tools/package/build-deb.sh)"; exit 1; }
+dir=${1:-build-pkg}
+version=$(sed -n 's/^project(VarnWin32 VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+arch=$(dpkg --print-architecture)
+service_deb=$dir/varnwin32-service_${version}_${arch}.deb
+dialog_deb=$dir/varnwin32_${version}_${arch}.deb
+tools_deb=$dir/varnwin32-tools_${version}_${arch}.deb
+for package in "$service_deb" "$dialog_deb" "$tools_deb"; do
+  [ -f "$package" ] || { echo "FAIL: no $package (run tools/package/build-deb.sh)"; exit 1; }
+done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failed=0
@@ -19,48 +27,85 @@ fail() { echo "FAIL: $*"; failed=1; }
 step() { echo "-- $*"; }
 
 step "lintian: no errors"
-lintian --tag-display-limit 0 "$package" >"$work/lintian" 2>&1
-cat "$work/lintian"
-! grep -q '^E:' "$work/lintian" || fail "lintian reports errors"
+for package in "$service_deb" "$dialog_deb" "$tools_deb"; do
+  lintian --tag-display-limit 0 "$package" >"$work/lintian" 2>&1
+  cat "$work/lintian"
+  ! grep -q '^E:' "$work/lintian" || fail "lintian reports errors in $(basename "$package")"
+done
 
-step "dpkg-deb -c lists the files"
-dpkg-deb -c "$package" >"$work/listing" || fail "dpkg-deb -c"
-awk '{print $1, $6}' "$work/listing" | sed 's|^\(.\)[^ ]* \./|\1 /|' >"$work/contents"
-expect() {
-  local kind=$1 path=$2
-  grep -qxF -e "$kind $path" "$work/contents" || fail "not in the package: $path"
+step "dpkg-deb -c lists each package's files"
+# contents PACKAGE: "-|d|l PATH" lines of its files.
+contents() {
+  dpkg-deb -c "$1" | awk '{print $1, $6}' | sed 's|^\(.\)[^ ]* \./|\1 /|'
 }
-for program in varnwin32 varnwin32-service varn-beacon varn-probe; do
-  expect - "/usr/bin/$program"
-  expect - "/usr/share/man/man1/$program.1.gz"
-  grep -q "^-rwxr-xr-x .* \./usr/bin/$program\$" "$work/listing" || fail "$program is not executable"
-done
-for file in /lib/systemd/system/varnwin32.service /usr/share/applications/varnwin32.desktop \
+expect() {  # PACKAGE PATH...
+  local package=$1 path
+  shift
+  contents "$package" >"$work/contents"
+  for path in "$@"; do
+    grep -qxF -e "- $path" "$work/contents" || fail "not in $(basename "$package"): $path"
+  done
+}
+executable() {  # PACKAGE PROGRAM
+  dpkg-deb -c "$1" >"$work/listing"
+  grep -q "^-rwxr-xr-x .* \./usr/bin/$2\$" "$work/listing" || fail "$2 is not executable"
+}
+expect "$service_deb" /usr/bin/varnwin32-service /usr/share/man/man1/varnwin32-service.1.gz \
+  /lib/systemd/system/varnwin32.service /etc/default/varnwin32 /usr/share/doc/varnwin32-service/copyright
+executable "$service_deb" varnwin32-service
+expect "$dialog_deb" /usr/bin/varnwin32 /usr/share/man/man1/varnwin32.1.gz /usr/share/applications/varnwin32.desktop \
   /usr/share/varnwin32/varnwin32-autostart.desktop /usr/share/icons/hicolor/16x16/apps/varnwin32.png \
-  /usr/share/icons/hicolor/32x32/apps/varnwin32.png /usr/share/doc/varnwin32/copyright; do
-  expect - "$file"
-done
+  /usr/share/icons/hicolor/32x32/apps/varnwin32.png /usr/share/doc/varnwin32/copyright
+executable "$dialog_deb" varnwin32
+expect "$tools_deb" /usr/bin/varn-beacon /usr/bin/varn-probe /usr/share/man/man1/varn-beacon.1.gz \
+  /usr/share/man/man1/varn-probe.1.gz /usr/share/doc/varnwin32-tools/copyright
+executable "$tools_deb" varn-beacon
+executable "$tools_deb" varn-probe
+contents "$service_deb" >"$work/contents"
+grep -q 'varnwin32\.desktop\|/usr/bin/varnwin32$\|varn-probe' "$work/contents" && fail "the service package holds the dialog's or the tools' files"
+contents "$dialog_deb" >"$work/contents"
+grep -q 'varnwin32-service\|systemd' "$work/contents" && fail "the dialog package holds the service's files"
 
-step "control: version and runtime dependencies"
-version=$(sed -n 's/^project(VarnWin32 VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
-[ "$(dpkg-deb -f "$package" Version)" = "$version" ] || fail "the package version is not $version"
-depends=$(dpkg-deb -f "$package" Depends)
-echo "   Depends: $depends"
-for dependency in libc6 libstdc++6 libqt6widgets6 libsystemd0 qt6-qpa-plugins; do
-  [[ ", $depends," == *", $dependency "* || ", $depends," == *", $dependency,"* ]] ||
-    fail "no dependency on $dependency"
+step "control: versions, dependencies, the conflict"
+depends_on() {  # PACKAGE DEPENDENCY: true when Depends names it
+  local depends
+  depends=$(dpkg-deb -f "$1" Depends)
+  [[ ", $depends," == *", $2 "* || ", $depends," == *", $2,"* ]]
+}
+for package in "$service_deb" "$dialog_deb" "$tools_deb"; do
+  [ "$(dpkg-deb -f "$package" Version)" = "$version" ] || fail "$(basename "$package"): the version is not $version"
+  echo "   $(dpkg-deb -f "$package" Package): Depends: $(dpkg-deb -f "$package" Depends)"
 done
+for dependency in libc6 libstdc++6 libsystemd0 init-system-helpers; do
+  depends_on "$service_deb" "$dependency" || fail "the service does not depend on $dependency"
+done
+if dpkg-deb -f "$service_deb" Depends | grep -qiE 'qt|libgl|libx|mesa|fontconfig|libicu'; then
+  fail "the service depends on graphical libraries: $(dpkg-deb -f "$service_deb" Depends)"
+fi
+for dependency in libc6 libstdc++6 libqt6widgets6 qt6-qpa-plugins; do
+  depends_on "$dialog_deb" "$dependency" || fail "the dialog does not depend on $dependency"
+done
+[ "$(dpkg-deb -f "$service_deb" Conflicts)" = varnwin32 ] || fail "the service does not conflict with varnwin32"
+[ "$(dpkg-deb -f "$dialog_deb" Conflicts)" = varnwin32-service ] || fail "the dialog does not conflict with varnwin32-service"
 
 step "systemd-analyze verify accepts the unit"
-dpkg-deb -x "$package" "$work/tree"
-dpkg-deb -e "$package" "$work/control"
+dpkg-deb -x "$service_deb" "$work/tree"
+dpkg-deb -e "$service_deb" "$work/control"
 # The system's own units (targets the unit refers to), beside the package's.
 cp -an /lib/systemd/system/. "$work/tree/lib/systemd/system/"
 systemd-analyze verify --man=no --root="$work/tree" varnwin32.service || fail "systemd-analyze verify"
 
-step "the unit is supervised and hardened"
+step "the settings file, read by the unit, is a conffile"
+grep -qxF /etc/default/varnwin32 "$work/control/conffiles" || fail "/etc/default/varnwin32 is not listed in conffiles"
+grep -qx 'VARNWIN32_OPTS=""' "$work/tree/etc/default/varnwin32" || fail "the settings file does not set VARNWIN32_OPTS empty"
+for option in --allow-config-from --allow-status-from --status-rate --log-level; do
+  grep -q "^# $option" "$work/tree/etc/default/varnwin32" || fail "the settings file does not explain $option"
+done
+
+step "the unit reads the settings, is supervised and hardened"
 unit=$work/tree/lib/systemd/system/varnwin32.service
-for line in Type=notify WatchdogSec=10s Restart=on-failure ExecStart=/usr/bin/varnwin32-service \
+for line in Type=notify WatchdogSec=10s Restart=on-failure RestartPreventExitStatus=2 \
+  EnvironmentFile=-/etc/default/varnwin32 'ExecStart=/usr/bin/varnwin32-service $VARNWIN32_OPTS' \
   DynamicUser=yes ProtectSystem=strict ProtectHome=yes PrivateTmp=yes NoNewPrivileges=yes \
   "RestrictAddressFamilies=AF_INET AF_NETLINK AF_UNIX" CapabilityBoundingSet= \
   MemoryDenyWriteExecute=yes SystemCallFilter=@system-service WantedBy=multi-user.target; do

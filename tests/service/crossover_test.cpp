@@ -310,3 +310,38 @@ TEST(CrossOverHost, InterfaceListWhenTheHostNameFails)
 }
 
 }  // namespace
+
+namespace {
+
+// At the default level a configuration is one line that says what changed,
+// a repeat of it none, and its refusals are warnings.
+TEST_F(CrossOver, AtTheDefaultLevelOneLineSaysWhatChanged)
+{
+    start({"10.1.2.5", "192.168.7.20"});
+    kiv::setLogLevel(kiv::kDefaultLogLevel);
+    const std::string both = config({"192.168.7.1", "10.1.2.1"}, "<srvIpPort>5000</srvIpPort>"
+                                                                "<cpuPercent>90</cpuPercent>"
+                                                                "<alarmSeconds>10</alarmSeconds>");
+    KivServer::setCrossOver(both);
+    const std::string made = "Configuration applied: pairs made [10.1.2.5 > 10.1.2.1:5000] [192.168.7.20 > "
+                             "192.168.7.1:5000], kept none, dropped none; port 5000, CPU alarm at 90 % for 10 s\n";
+    EXPECT_EQ(std::vector<std::string>{made}, log.lines());
+    EXPECT_EQ(kiv::LogLevel::info, log.levelOf(made));
+
+    log.clear();
+    KivServer::setCrossOver(both);
+    KivServer::setCrossOver(config({"10.1.2.1"}, "<srvIpPort>70000</srvIpPort>"));
+    const std::string refused = "*** REFUSED srvIpPort [70000]: not a port from 1 to 65535, the pairs in place stay\n";
+    EXPECT_EQ(std::vector<std::string>{refused}, log.lines());
+    EXPECT_EQ(kiv::LogLevel::warning, log.levelOf(refused));
+
+    log.clear();
+    KivServer::setCrossOver(config({"10.1.2.1"}, "<srvIpPort>5000</srvIpPort>"));
+    EXPECT_EQ(std::vector<std::string>{"Configuration applied: pairs made none, kept [10.1.2.5 > 10.1.2.1:5000], "
+                                       "dropped [192.168.7.20 > 192.168.7.1:5000]; port 5000, CPU alarm at 90 % "
+                                       "for 10 s\n"},
+              log.lines());
+    kiv::setLogLevel(kiv::LogLevel::debug);
+}
+
+}  // namespace

@@ -105,13 +105,20 @@ logged() {
   fail "no line with '$1' in $(basename "$2")"
 }
 
-start service "$service" --allow-status-from 10.1.2.0/24,127.0.0.1 --status-rate 5
-# Standard error and output in files: every log line and the console echo
-# are written (only /dev/null drops them unformatted).
+start service "$service" --allow-status-from 10.1.2.0/24,127.0.0.1 --status-rate 5 --log-level debug
+# Standard error and output in files: at debug every log line and the console
+# echo are written (only /dev/null drops them unformatted), byte for byte as
+# before there were levels.
 printf 'STATUS_REQUEST ' >/dev/udp/127.0.0.1/45654
-logged 'SIP RX DATA  bytes_transferred=[15] data=[STATUS_REQUEST ]' "$log/service.err"
 logged 'remote_endpoint_=[127.0.0.1:' "$log/service.err"
 logged 'CPU Total usage:' "$log/service.out"
+requester=$(sed -n 's/^remote_endpoint_=\[\(127\.0\.0\.1:[0-9]*\)\]$/\1/p' "$log/service.err" | head -n 1)
+printf '%s\n' '==>  UdpKivServer::handle_receive' "RX DATA FROM=[$requester]" \
+  'SIP RX DATA  bytes_transferred=[15] data=[STATUS_REQUEST ]' 'UdpKivServer::parseKivMessage' \
+  "RX DATA FROM=[$requester]" 'STATUS_REQUEST' 'UdpKivServer::decodeKivMessage' \
+  'UdpKivServer::handle_STATUS_REQUEST' "remote_endpoint_=[$requester]" >"$log/expected"
+grep -A8 -xF '==>  UdpKivServer::handle_receive' "$log/service.err" | head -n 9 | cmp -s - "$log/expected" ||
+  { kill $pid; fail "the trace of a status request at debug: $(grep -A8 -F 'handle_receive' "$log/service.err")"; }
 # While the first instance holds the command port, a wrong command line is
 # still refused as such: it ends before any socket is opened.
 for program in "$service" "$dialog"; do
@@ -143,6 +150,31 @@ if [ $status -ne 1 ] || ! once 'UDP port 45654 is already in use' "$log/box.err"
   fail "second dialog program after SIGTERM: status $status (124: still running), with: $(cat "$log/box.err")"
 fi
 stop service
+
+# At the default level (info) a status request writes nothing and nothing
+# is echoed; with standard error as the journal (JOURNAL_STREAM names its
+# device and inode) each line starts with its priority.
+: >"$log/journal.err"
+journal=$(stat -c '%d:%i' "$log/journal.err")
+JOURNAL_STREAM=$journal "$service" >"$log/journal.out" 2>>"$log/journal.err" &
+pid=$!
+for _ in $(seq 1 1000); do grep -q 'All Started' "$log/journal.err" && break; sleep 0.01; done
+answered || { kill $pid; fail "the service at the default level does not answer"; }
+kill -TERM $pid
+wait $pid || fail "the service at the default level exited $? after SIGTERM"
+head -n 1 "$log/journal.err" | grep -q "^<6>VarnWin32 [0-9.]* starting with --allow-config-from anyone .* --log-level info$" ||
+  fail "the first line in the journal: $(head -n 1 "$log/journal.err")"
+grep -qxF '<6>All Started' "$log/journal.err" || fail "no '<6>All Started' in the journal"
+grep -qxF '<6>KivServer::run HAS EXITED CORRECTLY' "$log/journal.err" || fail "no clean stop in the journal"
+! grep -q 'STATUS_REQUEST\|^[^<]' "$log/journal.err" || fail "the default level wrote: $(grep 'STATUS_REQUEST\|^[^<]' "$log/journal.err")"
+[ ! -s "$log/journal.out" ] || fail "the console echo is written at the default level"
+JOURNAL_STREAM=$journal "$service" --log-level verbose 2>"$log/journal.err"
+[ $? -eq 2 ] && grep -qxF "<3>VarnWin32: --log-level: 'verbose' is not debug, info, warning or error" "$log/journal.err" ||
+  fail "a wrong option into the journal: $(cat "$log/journal.err")"
+for program in "$service" "$dialog"; do
+  version=$("$program" --version) && [ "$version" = "$(basename "$program") $(sed -n 's/^VarnWin32 \([0-9.]*\) starting.*/\1/p' "$log/service.err")" ] ||
+    fail "$(basename "$program") --version: $version"
+done
 
 QT_QPA_PLATFORM=offscreen start dialog "$dialog"
 stop dialog

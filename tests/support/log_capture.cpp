@@ -12,6 +12,10 @@ LogCapture::LogCapture()
         std::lock_guard<std::mutex> lock(mMutex);
         mLines.push_back(text);
     });
+    setLogSink([this](LogLevel level, const std::string& text) {
+        std::lock_guard<std::mutex> lock(mMutex);
+        mLeveled.emplace_back(level, text);
+    });
     setConsoleWriter([this](const char* data, std::size_t size) {
         std::lock_guard<std::mutex> lock(mMutex);
         mConsole.append(data, size);
@@ -21,7 +25,18 @@ LogCapture::LogCapture()
 LogCapture::~LogCapture()
 {
     setDebugLogWriter(nullptr);
+    setLogSink(nullptr);
     setConsoleWriter(nullptr);
+}
+
+std::optional<LogLevel> LogCapture::levelOf(const std::string& line) const
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    for (const auto& [level, text] : mLeveled) {
+        if (text == line)
+            return level;
+    }
+    return std::nullopt;
 }
 
 std::vector<std::string> LogCapture::lines() const
@@ -51,6 +66,7 @@ void LogCapture::clear()
 {
     std::lock_guard<std::mutex> lock(mMutex);
     mLines.clear();
+    mLeveled.clear();
     mConsole.clear();
 }
 

@@ -74,8 +74,9 @@ for tool in "$beacon" "$probe"; do
 done
 
 # --- The program, started as the operator does; without the status reply
-# bound, since the load step below asks for 200 replies as fast as they come.
-"$program" --status-rate 0 >"$work/program.out" 2>"$work/program.err" &
+# bound, since the load step below asks for 200 replies as fast as they come,
+# and with every log line, since the steps below read its trace.
+"$program" --status-rate 0 --log-level debug >"$work/program.out" 2>"$work/program.err" &
 program_pid=$!
 pids+=("$program_pid")
 await_line "$work/program.err" "All Started" || fail "the program did not start"

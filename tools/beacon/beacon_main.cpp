@@ -194,6 +194,8 @@ int listen(const BeaconOptions& options)
 
 int main(int argc, char** argv)
 {
+    if (printVersionIfAsked("varn-beacon", argc, argv))
+        return 0;
     return runTool("varn-beacon", [&] {
         const BeaconOptions options = parseBeaconOptions(commandLineTokens(argc, argv));
         if (options.help) {

@@ -199,6 +199,7 @@ Usage:
                        [--cpu-percent P] [--alarm-seconds S] [--copies N]
   varn-beacon ping-target ADDR [--copies N]
   varn-beacon listen [--interface ADDR] [--count N] [--duration S | --forever]
+  varn-beacon --version
 
 Commands:
   announce     send announcements as a beacon does. The first announcement of a new

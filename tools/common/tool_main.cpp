@@ -4,6 +4,7 @@
 #include <exception>
 #include <string>
 
+#include "base/service_options.h"
 #include "tools/common/arguments.h"
 
 namespace kiv::tools {
@@ -35,6 +36,14 @@ int runTool(const char* name, const std::function<int()>& body)
         std::fprintf(stderr, "%s: stopped by an unexpected failure\n", name);
     }
     return kExitFailure;
+}
+
+bool printVersionIfAsked(const char* name, int argc, char** argv)
+{
+    if (argc != 2 || std::string(argv[1]) != "--version")
+        return false;
+    std::printf("%s %s\n", name, programVersion());
+    return true;
 }
 
 }  // namespace kiv::tools

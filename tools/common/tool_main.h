@@ -14,4 +14,7 @@ constexpr int kExitUsage = 2;    // the command line is wrong
 // prints "NAME: <why>" and gives kExitFailure.
 int runTool(const char* name, const std::function<int()>& body);
 
+// `--version` alone on the command line: prints "NAME VERSION" and is true.
+bool printVersionIfAsked(const char* name, int argc, char** argv);
+
 }  // namespace kiv::tools

@@ -377,6 +377,8 @@ int listen(const ProbeOptions& options)
 
 int main(int argc, char** argv)
 {
+    if (printVersionIfAsked("varn-probe", argc, argv))
+        return 0;
     return runTool("varn-probe", [&] {
         const ProbeOptions options = parseProbeOptions(commandLineTokens(argc, argv));
         if (options.help) {

@@ -86,6 +86,7 @@ Usage:
                     [--rate PER_S] [--in-flight K] [--timeout MS] [--quiet] [--text]
   varn-probe listen --port PORT [--bind ADDR] [--count N] [--duration S | --forever]
                     [--quiet] [--text]
+  varn-probe --version
 
 Commands:
   status   send "STATUS_REQUEST " to the workstation at ADDR and print each reply with

@@ -1,0 +1,172 @@
+#!/usr/bin/env bash
+# Installs varnwin32-service with apt into a minimal Debian 12 root made from
+# the archive (mmdebstrap), boots that root with systemd as PID 1
+# (systemd-nspawn -b, no network but its own loopback) and checks, as plant
+# IT would see it: the unit gets READY, the service answers a status
+# request, a service stopped with SIGSTOP is killed by the watchdog and
+# restarted, a wrong option in /etc/default/varnwin32 stops it with status 2
+# and its reason (no restart), its lines reach the journal with their
+# priorities, and apt-get purge leaves nothing of it behind. Also prints what
+# apt installs for the package in the fresh root (packages and MB).
+#
+#   tests/package/container-test.sh [PACKAGE_DIR]    (default build-pkg; as root)
+#
+# It skips (status 0, with the reason) only where this machine cannot boot a
+# container: not root, no mmdebstrap or systemd-nspawn, no cgroup file
+# system, or systemd-nspawn unable to start the container's PID 1.
+# VARN_CONTAINER_DIR: where the root is made (default PACKAGE_DIR/container),
+# removed afterwards.
+set -u
+cd "$(dirname "$0")/../.."
+dir=${1:-build-pkg}
+version=$(sed -n 's/^project(VarnWin32 VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+arch=$(dpkg --print-architecture)
+package=$dir/varnwin32-service_${version}_${arch}.deb
+began=$(date +%s)
+
+skip() {
+  echo "SKIPPED: $* (the container check needs a machine that can boot one)"
+  exit 0
+}
+fail() {
+  echo "FAIL: $*"
+  exit 1
+}
+step() { echo "-- $(($(date +%s) - began)) s: $*"; }
+
+[ -f "$package" ] || fail "no $package (run tools/package/build-deb.sh)"
+[ "$(id -u)" -eq 0 ] || skip "not root"
+command -v mmdebstrap >/dev/null 2>&1 || skip "no mmdebstrap (tools/setup/install-deps.sh installs it)"
+command -v systemd-nspawn >/dev/null 2>&1 || skip "no systemd-nspawn (package systemd-container)"
+[ -d /sys/fs/cgroup ] && [ -n "$(ls -A /sys/fs/cgroup 2>/dev/null)" ] || skip "no cgroup file system at /sys/fs/cgroup"
+
+work=${VARN_CONTAINER_DIR:-$dir/container}
+mkdir -p "$work"
+work=$(cd "$work" && pwd)
+root=$work/root
+nspawn_pid=
+cleanup() {
+  if [ -n "$nspawn_pid" ] && kill -0 "$nspawn_pid" 2>/dev/null; then
+    kill -TERM "$nspawn_pid" 2>/dev/null
+    for _ in $(seq 1 100); do kill -0 "$nspawn_pid" 2>/dev/null || break; sleep 0.1; done
+    kill -KILL "$nspawn_pid" 2>/dev/null
+    wait "$nspawn_pid" 2>/dev/null
+  fi
+  rm -rf --one-file-system "$root"
+}
+trap cleanup EXIT
+rm -rf --one-file-system "$root"
+
+# The root: Debian 12's minimal base with systemd as init, and the package
+# installed by apt as an administrator does, from the file.
+step "mmdebstrap: a minimal Debian 12 root with systemd, then apt-get install ./$(basename "$package")"
+cp "$package" "$work/"
+if ! mmdebstrap --variant=minbase --include=systemd-sysv,dbus \
+  --customize-hook="copy-in $work/$(basename "$package") /root" \
+  --customize-hook="chroot \"\$1\" apt-get install -y ./root/$(basename "$package") >$work/install.log 2>&1" \
+  --customize-hook="chroot \"\$1\" dpkg -L varnwin32-service >$work/files" \
+  bookworm "$root" >"$work/mmdebstrap.log" 2>&1; then
+  tail -n 20 "$work/mmdebstrap.log" "$work/install.log" 2>/dev/null
+  fail "mmdebstrap or the install failed"
+fi
+sed -n 's/.* \([0-9]* newly installed\).*/   apt: \1/p; s/^After this operation, \(.*\) of additional disk space.*/   apt: \1 more disk space/p' \
+  "$work/install.log"
+grep -q '^Setting up varnwin32-service' "$work/install.log" || fail "apt did not set up varnwin32-service"
+[ -L "$root/etc/systemd/system/multi-user.target.wants/varnwin32.service" ] || fail "the unit is not enabled in the image"
+
+# Boot it. Where the host runs no systemd the container registers nowhere and
+# stays in the caller's cgroup.
+step "systemd-nspawn -b --private-network"
+nspawn=(systemd-nspawn -q -D "$root" -M varnwin32-ci -b --private-network --console=read-only)
+[ -d /run/systemd/system ] || nspawn+=(--register=no --keep-unit)
+"${nspawn[@]}" >"$work/console.log" 2>&1 </dev/null &
+nspawn_pid=$!
+# The container's PID 1 is the child of systemd-nspawn that runs systemd.
+init=
+for _ in $(seq 1 300); do
+  kill -0 "$nspawn_pid" 2>/dev/null || break
+  for child in $(pgrep -P "$nspawn_pid"); do
+    [ "$(readlink "/proc/$child/exe" 2>/dev/null)" = /usr/lib/systemd/systemd ] && init=$child
+  done
+  [ -n "$init" ] && break
+  sleep 0.1
+done
+if [ -z "$init" ]; then
+  tail -n 20 "$work/console.log"
+  skip "systemd-nspawn could not start the container's systemd: $(grep -v '^$' "$work/console.log" | tail -n 1)"
+fi
+inside() { nsenter -t "$init" -a "$@"; }
+# systemctl answers once the container's system manager is up.
+for _ in $(seq 1 600); do
+  state=$(inside systemctl is-system-running 2>/dev/null)
+  case "$state" in running | degraded) break ;; esac
+  kill -0 "$nspawn_pid" 2>/dev/null || { tail -n 20 "$work/console.log"; fail "the container ended while booting"; }
+  sleep 0.1
+done
+case "$state" in running | degraded) ;; *) tail -n 30 "$work/console.log"; fail "the container did not finish booting: $state" ;; esac
+step "booted ($state)"
+
+# active: waits until the unit is active with a main process other than $1.
+active() {
+  for _ in $(seq 1 ${2:-300}); do
+    if [ "$(inside systemctl is-active varnwin32.service)" = active ]; then
+      main=$(inside systemctl show -p MainPID --value varnwin32.service)
+      [ "$main" != 0 ] && [ "$main" != "${1:-0}" ] && return 0
+    fi
+    sleep 0.1
+  done
+  return 1
+}
+status_reply() {
+  inside bash -c 'exec 3<>/dev/udp/127.0.0.1/45654 && printf "STATUS_REQUEST " >&3 &&
+    timeout 2 head -c 8 <&3' 2>/dev/null
+}
+
+step "READY: the unit is active, its service answers"
+active || fail "varnwin32.service is not active: $(inside systemctl status varnwin32.service --no-pager 2>&1 | tail -n 5)"
+first=$main
+[ "$(status_reply)" = "<status>" ] || fail "no status reply from the service in the container"
+inside journalctl -u varnwin32.service -b --no-pager -o cat >"$work/journal" 2>&1
+grep -q "^VarnWin32 $version starting with" "$work/journal" || fail "no start-up line with the version in the journal"
+inside journalctl -u varnwin32.service -b --no-pager -o cat -p debug..debug >"$work/debug" 2>&1
+grep -q 'UdpKivServer::handle_receive' "$work/debug" && fail "debug lines in the journal at the default level"
+
+step "SIGSTOP: the watchdog kills the stalled service and it is restarted"
+inside bash -c "kill -STOP $first"
+active "$first" 300 || fail "not restarted 30 s after SIGSTOP: $(inside systemctl status varnwin32.service --no-pager 2>&1 | tail -n 5)"
+[ "$(status_reply)" = "<status>" ] || fail "no status reply after the restart"
+
+step "a wrong option in /etc/default/varnwin32: stopped with status 2 and its reason, not restarted"
+cp "$root/etc/default/varnwin32" "$work/default.saved"
+echo 'VARNWIN32_OPTS="--log-level loud"' >>"$root/etc/default/varnwin32"
+inside systemctl restart varnwin32.service >/dev/null 2>&1 && fail "the restart with a wrong option succeeded"
+sleep 3 # two restart delays: a restart would have come by now
+[ "$(inside systemctl show -p ActiveState --value varnwin32.service)" = failed ] ||
+  fail "not failed after a wrong option: $(inside systemctl show -p ActiveState,SubState varnwin32.service)"
+[ "$(inside systemctl show -p ExecMainStatus --value varnwin32.service)" = 2 ] || fail "the exit status is not 2"
+inside systemctl status varnwin32.service --no-pager -n 5 >"$work/status" 2>&1
+grep -qF "VarnWin32: --log-level: 'loud' is not debug, info, warning or error" "$work/status" ||
+  fail "systemctl status does not give the reason: $(cat "$work/status")"
+inside journalctl -u varnwin32.service -b --no-pager -o cat -p err >"$work/errors" 2>&1
+grep -qF "'loud' is not debug" "$work/errors" || fail "the reason is not an error in the journal"
+cp "$work/default.saved" "$root/etc/default/varnwin32"
+inside systemctl restart varnwin32.service || fail "no start after the settings were mended"
+active || fail "not active after the settings were mended"
+
+step "apt-get purge leaves nothing"
+inside apt-get purge -y varnwin32-service >"$work/purge.log" 2>&1 || { cat "$work/purge.log"; fail "apt-get purge failed"; }
+left=$(while read -r path; do [ -f "$root$path" ] && echo "$path"; done <"$work/files")
+[ -z "$left" ] || fail "left after purge: $left"
+[ ! -e "$root/etc/default/varnwin32" ] || fail "/etc/default/varnwin32 is left after purge"
+find "$root/etc/systemd" "$root/var/lib/systemd/deb-systemd-helper-enabled" -name '*varnwin32*' >"$work/links" 2>/dev/null
+[ ! -s "$work/links" ] || fail "left after purge: $(cat "$work/links")"
+inside systemctl daemon-reload
+[ -z "$(inside systemctl list-unit-files 'varnwin32*' --no-legend 2>/dev/null)" ] || fail "systemd still lists the unit"
+container_ns=$(readlink "/proc/$init/ns/pid")
+for proc in /proc/[0-9]*; do
+  [ "$(readlink "$proc/ns/pid" 2>/dev/null)" = "$container_ns" ] && [ "$(cat "$proc/comm" 2>/dev/null)" = varnwin32-servi ] &&
+    fail "a varnwin32-service process runs after purge"
+done
+
+step "done: installed, booted, READY, answered, restarted after SIGSTOP, stopped by a wrong option, purged"
+exit 0
