@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test: the normal build, an
+# Installs what is missing, checks that no include runs up the layers
+# (tools/check-layers.sh), builds, and runs every test: the normal build, an
 # AddressSanitizer + UndefinedBehaviorSanitizer build (leaks reported) and a
 # ThreadSanitizer build. The network tests make private network namespaces,
 # which needs root: run as root or with sudo available.
@@ -13,6 +14,9 @@ fi
 
 jobs=$(nproc)
 status=0
+
+echo "== layer order of the includes (base, metrics, beacon, net, service, shell, tools)"
+tools/check-layers.sh . || status=1
 
 echo "== build and test (warnings are errors)"
 cmake -S . -B build-check -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARN_WERROR=ON

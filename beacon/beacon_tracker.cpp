@@ -1,6 +1,6 @@
 #include "beacon/beacon_tracker.h"
 
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 
 namespace kiv {
 

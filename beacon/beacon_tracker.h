@@ -10,9 +10,9 @@ namespace kiv {
 // HBRUSH on Windows); the record does not own it.
 using IndicatorBrush = void*;
 
-// Fields are public: the watchdog server ages the record, the multicast
-// channel binds and updates it, and the status panel reads it, all under the
-// server's state lock.
+// Fields are public: the watchdog server binds and updates the record from
+// what the beacon channel hands it and ages it, and the status panel reads
+// it, all under the server's state lock.
 class BeaconTracker
 {
 public:

@@ -4,7 +4,7 @@
 #include <mutex>
 #include <utility>
 
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <pdh.h>
 #include <pdhmsg.h>
 
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 
 namespace {
 

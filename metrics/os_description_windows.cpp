@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include <boost/asio/ip/multicast.hpp>
 
-#include "core/debug_log.h"
-#include "core/host_network.h"
-#include "core/text_helpers.h"
+#include "base/debug_log.h"
+#include "base/text_helpers.h"
+#include "net/host_network.h"
 
 namespace asio = boost::asio;
 

@@ -12,7 +12,7 @@
 #include <boost/asio/ip/address_v4.hpp>
 #include <boost/asio/ip/udp.hpp>
 
-#include "core/repeated_warning.h"
+#include "base/repeated_warning.h"
 
 namespace kiv {
 

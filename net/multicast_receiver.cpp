@@ -2,13 +2,10 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <limits>
 #include <memory>
 
-#include "core/debug_log.h"
-#include "core/event_text.h"
-#include "core/kiv_server.h"
-#include "core/text_helpers.h"
+#include "base/debug_log.h"
+#include "base/event_text.h"
 #include "metrics/cpu_usage.h"
 #include "net/socket_tuning.h"
 
@@ -16,8 +13,9 @@ namespace asio = boost::asio;
 using asio::ip::udp;
 
 MulticastReceiver::MulticastReceiver(asio::io_context& ioService, std::string group,
-                                     const kiv::ServiceOptions& options)
-    : mSocket(ioService),
+                                     kiv::ReceiverOwner& owner, const kiv::ServiceOptions& options)
+    : mOwner(owner),
+      mSocket(ioService),
       mSenderEndpoint(asio::ip::address_v4::any(), 0),
       mGuard(ioService, options, "Beacon group"),
       mMembership(mSocket, group, "MulticastReceiver")
@@ -125,44 +123,11 @@ void MulticastReceiver::parseMcKivMessage(const std::string& message)
         return;
     }
 
-    kiv::KivServer* server = kiv::KivServer::instance();
-    if (server != nullptr && mSenderEndpoint.address().is_v4()) {
-        const std::uint32_t sender = mSenderEndpoint.address().to_v4().to_uint();
-        server->withBeacons([&](kiv::BeaconSlots& beacons) {
-            for (kiv::BeaconTracker& beacon : beacons) {
-                if (beacon.mIpAddress == sender) {
-                    // Saturates: the count shown stops at its largest value.
-                    if (beacon.mMessageCount < std::numeric_limits<std::int32_t>::max())
-                        beacon.mMessageCount += 1;
-                    beacon.mMissedTicks = 0;
-                    // A slot bound by a configuration message has neither;
-                    // the first announcement that carries them names it.
-                    if (beacon.mName.empty() && beacon.mLocation.empty()) {
-                        beacon.mName = getXmlValue("name", message);
-                        beacon.mLocation = getXmlValue("location", message);
-                    }
-                    beacon.mPingTarget = getXmlValue("pingTarget", message);
-                    beacon.mPingTargetHealth = getXmlValueInt("pingTargetHealth", message);
-                    return;
-                }
-            }
-            for (std::size_t i = 0; i < beacons.size(); ++i) {
-                kiv::BeaconTracker& beacon = beacons[i];
-                if (beacon.mIpAddress != 0)
-                    continue;
-                beacon.mIpAddress = sender;
-                beacon.mIpAddressText = getIpAddrString(sender);
-                beacon.mName = getXmlValue("name", message);
-                beacon.mLocation = getXmlValue("location", message);
-                beacon.mSlotIndex = static_cast<std::int32_t>(i);
-                return;
-            }
-        });
-    }
+    if (mSenderEndpoint.address().is_v4())
+        mOwner.onBeaconMessage(mSenderEndpoint.address().to_v4().to_uint(), message);
 
-    if (message.find("beaconCfgAlarm") != std::string::npos && kiv::KivServer::instance() != nullptr &&
-        mGuard.configAllowed(mSenderEndpoint))
-        kiv::KivServer::setCrossOver(message);
+    if (message.find("beaconCfgAlarm") != std::string::npos && mGuard.configAllowed(mSenderEndpoint))
+        mOwner.onConfiguration(message);
 }
 
 void MulticastReceiver::sendData(std::string text)

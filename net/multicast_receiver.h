@@ -9,17 +9,26 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 
-#include "core/service_options.h"
+#include "base/service_options.h"
 #include "net/datagram_batch.h"
 #include "net/source_guard.h"
 #include "net/datagram_buffer.h"
 #include "net/group_membership.h"
+#include "net/receiver_owner.h"
+
+namespace kiv {
+
+// The beacon group, where the ping-target command goes.
+constexpr const char* kBeaconGroup = "224.2.2.224";
+
+}  // namespace kiv
 
 class MulticastReceiver
 {
 public:
-    // The options say whose configuration is taken.
-    MulticastReceiver(boost::asio::io_context& ioService, std::string group,
+    // What the group brings goes to `owner`; the options say whose
+    // configuration is taken.
+    MulticastReceiver(boost::asio::io_context& ioService, std::string group, kiv::ReceiverOwner& owner,
                       const kiv::ServiceOptions& options = kiv::serviceOptions());
     virtual ~MulticastReceiver();
     MulticastReceiver(const MulticastReceiver&) = delete;
@@ -56,6 +65,7 @@ private:
     void wait_readable();
     void send(const std::string& data, const boost::asio::ip::udp::endpoint& destination);
 
+    kiv::ReceiverOwner& mOwner;
     boost::asio::ip::udp::socket mSocket;
     boost::asio::ip::udp::endpoint mSenderEndpoint;
     kiv::SourceGuard mGuard;

@@ -2,18 +2,19 @@
 
 #include <algorithm>
 
-#include "core/debug_log.h"
-#include "core/event_text.h"
-#include "core/kiv_server.h"
-#include "core/text_helpers.h"
+#include "base/debug_log.h"
+#include "base/event_text.h"
+#include "base/text_helpers.h"
 #include "metrics/cpu_usage.h"
 #include "net/socket_tuning.h"
 
 namespace asio = boost::asio;
 using asio::ip::udp;
 
-MulticastReceiverCloud::MulticastReceiverCloud(asio::io_context& ioService, std::string group)
-    : mSocket(ioService),
+MulticastReceiverCloud::MulticastReceiverCloud(asio::io_context& ioService, std::string group,
+                                               kiv::ReceiverOwner& owner)
+    : mOwner(owner),
+      mSocket(ioService),
       mSenderEndpoint(asio::ip::address_v4::any(), 0),
       mMembership(mSocket, group, "MulticastReceiverCloud")
 {
@@ -70,6 +71,5 @@ void MulticastReceiverCloud::parseMcKivMessage(const std::string& message)
 {
     debugLog("MulticastReceiverCloud::parseMcKivMessage\n");
     const std::string address = getXmlValue("srvIpAddr", message);
-    if (kiv::KivServer* server = kiv::KivServer::instance())
-        server->setCloudSrvIpAddr(address.c_str());
+    mOwner.onCloudServerAddress(address.c_str());
 }

@@ -1,5 +1,6 @@
 // The cloud listener: every datagram on 224.0.2.224:34543 is traced, echoed
-// and shown as an event line; its srvIpAddr is kept on the watchdog server.
+// and shown as an event line; its srvIpAddr goes to the owner (the watchdog
+// server, which keeps it).
 #pragma once
 
 #include <array>
@@ -11,11 +12,20 @@
 
 #include "net/group_membership.h"
 #include "net/datagram_buffer.h"
+#include "net/receiver_owner.h"
+
+namespace kiv {
+
+// The cloud group.
+constexpr const char* kCloudGroup = "224.0.2.224";
+
+}  // namespace kiv
 
 class MulticastReceiverCloud
 {
 public:
-    MulticastReceiverCloud(boost::asio::io_context& ioService, std::string group);
+    // What the group brings goes to `owner`.
+    MulticastReceiverCloud(boost::asio::io_context& ioService, std::string group, kiv::ReceiverOwner& owner);
     virtual ~MulticastReceiverCloud();
     MulticastReceiverCloud(const MulticastReceiverCloud&) = delete;
     MulticastReceiverCloud& operator=(const MulticastReceiverCloud&) = delete;
@@ -37,6 +47,7 @@ public:
 private:
     void start_receive();
 
+    kiv::ReceiverOwner& mOwner;
     boost::asio::ip::udp::socket mSocket;
     boost::asio::ip::udp::endpoint mSenderEndpoint;
     kiv::DatagramBuffer mDatagram = kiv::makeDatagramBuffer();

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <utility>
 
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 
 namespace kiv {
 namespace {

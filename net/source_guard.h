@@ -12,8 +12,8 @@
 #include <boost/asio/ip/udp.hpp>
 #include <boost/asio/steady_timer.hpp>
 
-#include "core/reply_bound.h"
-#include "core/service_options.h"
+#include "base/reply_bound.h"
+#include "base/service_options.h"
 
 namespace kiv {
 

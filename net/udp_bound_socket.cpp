@@ -4,8 +4,8 @@
 #include <cstring>
 #include <memory>
 
-#include "core/debug_log.h"
-#include "core/event_text.h"
+#include "base/debug_log.h"
+#include "base/event_text.h"
 #include "net/socket_tuning.h"
 
 namespace asio = boost::asio;

@@ -11,7 +11,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 
-#include "core/repeated_warning.h"
+#include "base/repeated_warning.h"
 #include "net/datagram_buffer.h"
 
 namespace kiv {

@@ -5,11 +5,12 @@
 #include <cstring>
 #include <string_view>
 
-#include "core/debug_log.h"
-#include "core/event_text.h"
-#include "core/text_helpers.h"
+#include "base/debug_log.h"
+#include "base/event_text.h"
+#include "base/text_helpers.h"
 #include "metrics/cpu_usage.h"
 #include "metrics/os_description.h"
+#include "net/host_network.h"
 #include "net/socket_tuning.h"
 
 namespace asio = boost::asio;

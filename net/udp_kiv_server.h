@@ -11,7 +11,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 
-#include "core/service_options.h"
+#include "base/service_options.h"
 #include "net/datagram_batch.h"
 #include "net/source_guard.h"
 #include "net/datagram_buffer.h"

@@ -6,9 +6,9 @@
 
 #include <boost/system/system_error.hpp>
 
-#include "core/debug_log.h"
-#include "core/kiv_srv.h"
-#include "core/service_options.h"
+#include "base/debug_log.h"
+#include "base/service_options.h"
+#include "service/kiv_srv.h"
 #include "shell/service_notify.h"
 #include "shell/startup_failure.h"
 

@@ -1,7 +1,7 @@
 #include "shell/service_notify.h"
 
-#include "core/kiv_server.h"
-#include "core/kiv_srv.h"
+#include "service/kiv_server.h"
+#include "service/kiv_srv.h"
 
 namespace kiv {
 

@@ -3,8 +3,8 @@
 #include <boost/asio/error.hpp>
 #include <boost/system/system_error.hpp>
 
-#include "core/debug_log.h"
-#include "core/kiv_server.h"
+#include "base/debug_log.h"
+#include "service/kiv_server.h"
 
 namespace kiv {
 

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <utility>
 
-#include "core/debug_log.h"
-#include "core/kiv_srv.h"
-#include "core/text_helpers.h"
+#include "base/debug_log.h"
+#include "base/text_helpers.h"
+#include "service/kiv_srv.h"
 #include "shell/art/radar_art.h"
 #include "shell/display_text.h"
 #include "shell/resource_ids.h"

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "beacon/beacon_tracker.h"
-#include "core/kiv_server.h"
+#include "service/kiv_server.h"
 
 namespace kiv {
 

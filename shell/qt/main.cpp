@@ -12,9 +12,9 @@
 #include <QMessageBox>
 #include <QSocketNotifier>
 
-#include "core/debug_log.h"
-#include "core/kiv_srv.h"
-#include "core/service_options.h"
+#include "base/debug_log.h"
+#include "base/service_options.h"
+#include "service/kiv_srv.h"
 #include "shell/startup_failure.h"
 #include "shell/qt/display_probe.h"
 #include "shell/qt/varn_dialog.h"

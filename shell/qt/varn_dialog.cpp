@@ -14,7 +14,7 @@
 #include <QPainter>
 #include <QPushButton>
 
-#include "core/kiv_srv.h"
+#include "service/kiv_srv.h"
 #include "shell/qt/ipv4_address_edit.h"
 #include "shell/qt/radar_view.h"
 #include "shell/resource_ids.h"

@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "core/event_text.h"
-#include "core/kiv_srv.h"
+#include "base/event_text.h"
+#include "service/kiv_srv.h"
 #include "shell/resource_ids.h"
 
 namespace kiv::win32 {

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "core/debug_log.h"
-#include "core/kiv_srv.h"
-#include "core/service_options.h"
+#include "base/debug_log.h"
+#include "base/service_options.h"
+#include "service/kiv_srv.h"
 #include "shell/service_control.h"
 #include "shell/startup_failure.h"
 #include "shell/win32/command_line.h"

@@ -8,9 +8,9 @@
 #include <exception>
 #include <string>
 
-#include "core/debug_log.h"
-#include "core/kiv_srv.h"
-#include "core/service_options.h"
+#include "base/debug_log.h"
+#include "base/service_options.h"
+#include "service/kiv_srv.h"
 #include "shell/resource_ids.h"
 #include "shell/startup_failure.h"
 #include "shell/win32/command_line.h"

@@ -4,10 +4,10 @@
 // server opens its sockets: run in a private network namespace.
 #include <cstring>
 
-#include "core/event_text.h"
-#include "core/kiv_server.h"
-#include "core/text_helpers.h"
+#include "base/event_text.h"
+#include "base/text_helpers.h"
 #include "fuzz_support.h"
+#include "service/kiv_server.h"
 #include "support/fake_host.h"
 #include "support/kiv_server_probe.h"
 

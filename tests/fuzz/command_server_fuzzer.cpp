@@ -16,7 +16,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 
-#include "core/service_options.h"
+#include "base/service_options.h"
 #include "fuzz_support.h"
 #include "net/udp_kiv_server.h"
 #include "support/fake_host.h"

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 
 namespace kiv::fuzz {
 

@@ -5,7 +5,7 @@
 // lists of addresses are read.
 #include <cstdlib>
 
-#include "core/text_helpers.h"
+#include "base/text_helpers.h"
 #include "fuzz_support.h"
 
 namespace {

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 
 namespace {
 

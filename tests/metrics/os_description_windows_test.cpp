@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <boost/asio/io_context.hpp>
 #include <gtest/gtest.h>
 
-#include "core/debug_log.h"
-#include "core/service_options.h"
+#include "base/debug_log.h"
+#include "base/service_options.h"
 #include "net/source_guard.h"
 #include "support/log_capture.h"
 #include "support/running_service.h"

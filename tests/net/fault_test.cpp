@@ -17,8 +17,8 @@
 #include <boost/asio/post.hpp>
 #include <gtest/gtest.h>
 
-#include "core/kiv_server.h"
-#include "core/kiv_srv.h"
+#include "service/kiv_server.h"
+#include "service/kiv_srv.h"
 #include "support/fake_host.h"
 #include "support/kiv_server_probe.h"
 #include "support/log_capture.h"

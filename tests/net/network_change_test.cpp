@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-#include "core/kiv_server.h"
+#include "service/kiv_server.h"
 #include "support/fake_host.h"
 #include "support/kiv_server_probe.h"
 #include "support/running_service.h"

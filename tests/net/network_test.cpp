@@ -13,13 +13,13 @@
 #include <boost/asio/post.hpp>
 #include <gtest/gtest.h>
 
-#include "core/debug_log.h"
-#include "core/event_text.h"
-#include "core/kiv_server.h"
-#include "core/kiv_srv.h"
-#include "core/text_helpers.h"
+#include "base/debug_log.h"
+#include "base/event_text.h"
+#include "base/text_helpers.h"
 #include "metrics/os_description.h"
 #include "net/udp_kiv_server.h"
+#include "service/kiv_server.h"
+#include "service/kiv_srv.h"
 #include "support/fake_host.h"
 #include "support/log_capture.h"
 #include "support/running_service.h"

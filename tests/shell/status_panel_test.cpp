@@ -10,8 +10,8 @@
 
 #include <gtest/gtest.h>
 
-#include "core/event_text.h"
-#include "core/kiv_server.h"
+#include "base/event_text.h"
+#include "service/kiv_server.h"
 #include "shell/resource_ids.h"
 #include "support/fake_host.h"
 #include "support/kiv_server_probe.h"

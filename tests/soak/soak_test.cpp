@@ -51,10 +51,10 @@
 
 #include <gtest/gtest.h>
 
-#include "core/debug_log.h"
-#include "core/kiv_server.h"
-#include "core/kiv_srv.h"
+#include "base/debug_log.h"
 #include "metrics/os_description.h"
+#include "service/kiv_server.h"
+#include "service/kiv_srv.h"
 #include "shell/resource_ids.h"
 #include "shell/status_panel.h"
 #include "support/udp_peer.h"

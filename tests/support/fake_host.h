@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "core/host_network.h"
-#include "core/text_helpers.h"
+#include "base/text_helpers.h"
 #include "metrics/cpu_usage.h"
+#include "net/host_network.h"
 
 namespace kiv::test {
 

@@ -1,9 +1,9 @@
 // Reaches into the watchdog server's private state for the tests.
 #pragma once
 
-#include "core/kiv_server.h"
-#include "core/local_network.h"
 #include "net/udp_bound_socket.h"
+#include "service/kiv_server.h"
+#include "service/local_network.h"
 
 namespace kiv::test {
 

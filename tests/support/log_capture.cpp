@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 
 namespace kiv::test {
 

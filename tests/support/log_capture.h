@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/debug_log.h"
+#include "base/debug_log.h"
 
 namespace kiv::test {
 

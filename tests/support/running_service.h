@@ -15,9 +15,9 @@
 #include <boost/asio/post.hpp>
 #include <gtest/gtest.h>
 
-#include "core/kiv_server.h"
-#include "core/kiv_srv.h"
-#include "core/service_options.h"
+#include "base/service_options.h"
+#include "service/kiv_server.h"
+#include "service/kiv_srv.h"
 #include "support/fake_host.h"
 #include "support/log_capture.h"
 #include "support/udp_peer.h"

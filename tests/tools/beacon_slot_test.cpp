@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "core/kiv_server.h"
-#include "core/kiv_srv.h"
+#include "service/kiv_server.h"
+#include "service/kiv_srv.h"
 #include "support/fake_host.h"
 #include "support/log_capture.h"
 #include "support/wait.h"

@@ -2,7 +2,7 @@
 // own messages, and how they print and summarise them.
 #include <gtest/gtest.h>
 
-#include "core/text_helpers.h"
+#include "base/text_helpers.h"
 #include "tools/common/latency.h"
 #include "tools/common/output.h"
 #include "tools/common/wire_text.h"

@@ -11,8 +11,9 @@
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
 
-#include "core/kiv_server.h"
-#include "core/text_helpers.h"
+#include "base/text_helpers.h"
+#include "net/host_network.h"
+#include "service/kiv_server.h"
 #include "tools/beacon/beacon_options.h"
 #include "tools/common/listener.h"
 #include "tools/common/output.h"

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <sstream>
 
-#include "core/text_helpers.h"
+#include "base/text_helpers.h"
 
 namespace kiv::tools {
 namespace {

@@ -4,7 +4,7 @@
 #include <exception>
 #include <string>
 
-#include "core/service_options.h"
+#include "base/service_options.h"
 #include "tools/common/arguments.h"
 
 namespace kiv::tools {

@@ -9,7 +9,7 @@
 #include <netinet/in.h>
 #endif
 
-#include "core/text_helpers.h"
+#include "base/text_helpers.h"
 
 namespace asio = boost::asio;
 using asio::ip::udp;

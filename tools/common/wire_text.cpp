@@ -2,7 +2,7 @@
 
 #include <cctype>
 
-#include "core/text_helpers.h"
+#include "base/text_helpers.h"
 
 namespace kiv::tools {
 namespace {

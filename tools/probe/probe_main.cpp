@@ -11,7 +11,7 @@
 #include <boost/asio/signal_set.hpp>
 #include <boost/asio/steady_timer.hpp>
 
-#include "core/text_helpers.h"
+#include "base/text_helpers.h"
 #include "tools/common/latency.h"
 #include "tools/common/listener.h"
 #include "tools/common/output.h"

@@ -1,6 +1,6 @@
 #include "tools/probe/probe_options.h"
 
-#include "core/kiv_server.h"
+#include "service/kiv_server.h"
 
 namespace kiv::tools {
 namespace {

@@ -4,7 +4,7 @@
 // removed or installed.
 //
 // CheckServiceOptions runs the service's own option check
-// (core/service_options, the code VarnWin32Service.exe runs when it starts)
+// (base/service_options, the code VarnWin32Service.exe runs when it starts)
 // on the arguments the installer is about to give the service: the
 // installer never leaves a service that will not start.
 // RefuseOtherOptions stops an installation that gives an installed service
@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "core/service_options.h"
+#include "base/service_options.h"
 #include "shell/win32/command_line.h"
 
 namespace {

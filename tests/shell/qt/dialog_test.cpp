@@ -15,9 +15,9 @@
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
 
-#include "core/event_text.h"
-#include "core/kiv_server.h"
-#include "core/kiv_srv.h"
+#include "base/event_text.h"
+#include "service/kiv_server.h"
+#include "service/kiv_srv.h"
 #include "shell/dialog_template.h"
 #include "shell/qt/ipv4_address_edit.h"
 #include "shell/resource_ids.h"

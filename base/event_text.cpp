@@ -1,0 +1,91 @@
+#include "base/event_text.h"
+
+#include <exception>
+
+#include "base/debug_log.h"
+
+kiv::EventText gEventText;
+
+namespace kiv {
+
+EventText::EventText(std::size_t capacity) : mCapacity(capacity) {}
+
+void EventText::append(const std::string& item)
+{
+    std::lock_guard<std::mutex> lock(mMutex);
+    mItems.push_back(item);
+    mSize += item.size();
+    while (mSize > mCapacity && mItems.size() > 1) {
+        mSize -= mItems.front().size();
+        mItems.pop_front();
+        ++mDropped;
+    }
+}
+
+std::string EventText::take()
+{
+    std::deque<std::string> items;
+    std::size_t dropped = 0;
+    std::size_t size = 0;
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        items.swap(mItems);
+        dropped = mDropped;
+        size = mSize;
+        mDropped = 0;
+        mSize = 0;
+    }
+    std::string text;
+    if (dropped > 0)
+        text = formatString("\r EventText= %zu older items dropped\r", dropped);
+    text.reserve(text.size() + size);
+    for (const std::string& item : items)
+        text += item;
+    return text;
+}
+
+void appendExceptionEvent(const std::string& message)
+{
+    gEventText.append("\r KivServer= " + message + "\r");
+}
+
+std::string currentExceptionReason()
+{
+    const std::exception_ptr current = std::current_exception();
+    if (!current)
+        return std::string();
+    try {
+        std::rethrow_exception(current);
+    } catch (const std::exception& error) {
+        return error.what();
+    } catch (...) {
+        return "unknown exception";
+    }
+}
+
+namespace {
+
+std::string exceptionMessage(const char* classAndMethod, const std::string& reason)
+{
+    return reason.empty() ? formatString("*** EXCEPTION  %s\n", classAndMethod)
+                          : formatString("*** EXCEPTION  %s [%s]\n", classAndMethod, reason.c_str());
+}
+
+}  // namespace
+
+void reportException(const char* classAndMethod, LogLevel level)
+{
+    const std::string message = exceptionMessage(classAndMethod, currentExceptionReason());
+    logAt(level, "%s", message.c_str());
+    appendExceptionEvent(message);
+}
+
+void reportRepeatedException(RepeatedWarning& repeats, const char* classAndMethod)
+{
+    const std::string reason = currentExceptionReason();
+    const std::string message = exceptionMessage(classAndMethod, reason);
+    logRepeat(LogLevel::warning, !repeats.failed(reason, RepeatedWarning::Clock::now()), "%s", message.c_str());
+    appendExceptionEvent(message);
+}
+
+}  // namespace kiv

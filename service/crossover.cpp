@@ -1,0 +1,346 @@
+// The host's interface list and the crossover: pairing local addresses with
+// the watchdog servers on the same /24 network.
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
+#include "base/debug_log.h"
+#include "base/event_text.h"
+#include "base/text_helpers.h"
+#include "net/host_network.h"
+#include "service/kiv_server.h"
+#include "service/local_network.h"
+
+namespace kiv {
+namespace {
+
+// Values of the elements called `name`, in document order: each search
+// starts behind the value read before; stops at a missing element, an empty
+// value or the end of the text. Every value counts: a long list is matched
+// whole and only the pairs are capped.
+std::vector<std::string> readElementValues(const std::string& name, const std::string& text)
+{
+    std::vector<std::string> values;
+    const std::string closing = "</" + name;
+    std::string::size_type position = 0;
+    while (position < text.size()) {
+        const std::string::size_type found = text.find(name, position);
+        if (found == std::string::npos)
+            break;
+        const std::string::size_type start = found + name.size() + 1;
+        if (start >= text.size())
+            break;
+        const std::string::size_type end = text.find(closing, start);
+        std::string value = (end == std::string::npos) ? text.substr(start)
+                                                       : text.substr(start, end - start);
+        if (value.empty())
+            break;
+        values.push_back(std::move(value));
+        position = (end == std::string::npos) ? text.size() : end + closing.size();
+    }
+    return values;
+}
+
+// An element's value without the blanks, tabs, CR and LF around it, as
+// inet_addr and atoi read past them.
+std::string trimmed(const std::string& text)
+{
+    const char* const blanks = " \t\r\n";
+    const std::string::size_type first = text.find_first_not_of(blanks);
+    if (first == std::string::npos)
+        return std::string();
+    return text.substr(first, text.find_last_not_of(blanks) - first + 1);
+}
+
+// The port of a trimmed "<srvIpPort>" value: decimal digits only, 1 to
+// 65535; 0 when it is no port at all.
+int portValue(const std::string& text)
+{
+    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
+        return 0;
+    const long value = std::strtol(text.c_str(), nullptr, 10);
+    return value <= 65535 ? static_cast<int>(value) : 0;
+}
+
+// A dotted IPv4 address (four decimal parts), the only form a pair can hold.
+bool isDotted(const std::string& text)
+{
+    boost::system::error_code error;
+    boost::asio::ip::make_address_v4(text, error);
+    return !error;
+}
+
+using Endpoint = boost::asio::ip::udp::endpoint;
+
+}  // namespace
+
+int KivServer::getNumIpAddresses()
+{
+    int count = 0;
+    try {
+        std::string hostName;
+        int error = 0;
+        if (!localHostName(hostName, error)) {
+            warningLog("Error [%i]  when getting local host name.\n", error);
+            return 0;
+        }
+        debugLog("Host name is [%s]\n", hostName.c_str());
+        std::vector<std::uint32_t> addresses;
+        if (!localIpv4Addresses(addresses)) {
+            warningLog("Yow! Bad host lookup.\n");
+            return 0;
+        }
+        for (std::uint32_t address : addresses) {
+            debugLog("Address [%s]\n", getIpAddrString(address).c_str());
+            ++count;
+        }
+    } catch (...) {
+        reportException("KivServer::getNumIpAddresses");
+    }
+    return count;
+}
+
+std::string KivServer::getIpAddressesXml(std::string& work)
+{
+    try {
+        work = "<localIpInterfaces>";
+        std::string hostName;
+        int error = 0;
+        if (!localHostName(hostName, error)) {
+            warningLog("Error [%i]  when getting local host name.\n", error);
+            work += "</localIpInterfaces>";
+            return work;
+        }
+        {
+            std::lock_guard<std::mutex> lock(mStateMutex);
+            mHostName = hostName;
+        }
+        debugLog("Host name is [%s]\n", hostName.c_str());
+        std::vector<std::uint32_t> addresses;
+        if (!localIpv4Addresses(addresses)) {
+            warningLog("Yikes! Bad host lookup.\n");
+            work += "</localIpInterfaces>";
+            return work;
+        }
+        for (std::uint32_t address : addresses) {
+            const std::string text = getIpAddrString(address);
+            debugLog("Address [%s]\n", text.c_str());
+            work += "<ipAddr>" + text + "</ipAddr>";
+        }
+        work += "</localIpInterfaces>";
+    } catch (...) {
+        reportException("KivServer::getIpAddressesXml");
+    }
+    return work;
+}
+
+std::uint32_t KivServer::getNetOctsInt(const std::string& text)
+{
+    const std::uint32_t value = parseInetAddr(text);
+    if (value == 0)
+        warningLog("*** ERROR   getNetOctsInt   (IpAddr == 0)\r\n");
+    return value & 0xFFFFFF00u;
+}
+
+void KivServer::setCrossOver(const std::string& message)
+{
+    KivServer* server = instance();
+    if (server == nullptr)
+        return;
+    // A configuration on the group reaches every station at once: with
+    // --spread their reports are spread over that many seconds.
+    server->applyCrossOver(message, server->mSpreadTicks);
+}
+
+void KivServer::applyCrossOver(const std::string& message, int spreadTicks)
+{
+    debugLog("==>  KivServer::setCrossOver\n");
+    const Settings before = settings();
+    try {
+        std::string localList;
+        getIpAddressesXml(localList);
+
+        // The pairs are made from the addresses that have their sockets, so
+        // that an address found here first is paired when its socket is
+        // there (and then reports as a new pair).
+        std::vector<std::string> locals;
+        if (mLocalNetwork) {
+            for (std::uint32_t address : mLocalNetwork->addresses())
+                locals.push_back(getIpAddrString(address));
+        } else {
+            locals = readElementValues("ipAddr", localList);
+        }
+        for (const std::string& local : locals)
+            debugLog("Add to Local list [%s]\n", local.c_str());
+        std::vector<std::string> servers = readElementValues("srvIpAddr", message);
+        for (std::string& server : servers) {
+            server = trimmed(server);
+            debugLog("Add to Server list [%s]\n", server.c_str());
+        }
+        // Only a dotted address can be paired: a host name or inet_addr's
+        // other forms (hex, octal, fewer parts) are named once and left out.
+        std::vector<std::string> usable;
+        for (const std::string& server : servers) {
+            if (isDotted(server))
+                usable.push_back(server);
+            else
+                warningLog("*** SKIPPED server entry [%s]: not a dotted address\n", server.c_str());
+        }
+
+        // A configuration that would leave the station silent towards its
+        // servers changes no pair: no port, a port outside 1-65535 (70000
+        // is 4464 on the wire), or server entries none of which is usable.
+        const bool portGiven = message.find("<srvIpPort>") != std::string::npos;
+        const std::string portText = trimmed(getXmlValue("srvIpPort", message));
+        const int port = portValue(portText);
+        if (!portGiven && message.size() >= MulticastReceiver::kRecvBufferSize) {
+            warningLog("*** REFUSED configuration: no srvIpPort in the [%zu] bytes read (the rest was cut), "
+                     "the pairs in place stay\n",
+                     message.size());
+        } else if (!portGiven) {
+            warningLog("*** REFUSED configuration: no srvIpPort, the pairs in place stay\n");
+        } else if (port == 0) {
+            warningLog("*** REFUSED srvIpPort [%s]: not a port from 1 to 65535, the pairs in place stay\n",
+                     portText.c_str());
+        } else if (!servers.empty() && usable.empty()) {
+            warningLog("*** REFUSED configuration: none of the [%zu] server entries is usable, "
+                     "the pairs in place stay\n",
+                     servers.size());
+        } else {
+            mPairServers = usable;
+            mPairPort = port;
+            mPairsConfigured = true;
+            makePairs(locals, usable, port, spreadTicks);
+        }
+
+        mCrossOverSet = true;
+        // A message that leaves a setting out keeps the one in force: a
+        // missing threshold must not turn into a 0 % alarm. The settings of
+        // a message refused for its pairs still hold.
+        if (message.find("<cpuPercent>") != std::string::npos)
+            mAlarmPercent = getXmlValueInt("cpuPercent", message);
+        if (message.find("<alarmSeconds>") != std::string::npos) {
+            const int seconds = getXmlValueInt("alarmSeconds", message);
+            // A new delay counts from its start, also while the load is
+            // already high: the old count must not raise the alarm early.
+            if (seconds != mAlarmSeconds)
+                mAlarmCountdown = seconds;
+            mAlarmSeconds = seconds;
+        }
+        debugLog("mRemotePort=[%i]  mAlarmPercent=[%i]  mAlarmSeconds=[%i]\n", mRemotePort,
+                 mAlarmPercent, mAlarmSeconds);
+        logConfigurationApplied(before);
+    } catch (...) {
+        reportException("KivServer::setCrossOver");
+    }
+    debugLog("<==  KivServer::setCrossOver\n");
+}
+
+void KivServer::makePairs(const std::vector<std::string>& locals, const std::vector<std::string>& servers,
+                          int port, int spreadTicks)
+{
+    // Every local address against every server on its /24 network, in the
+    // order of the addresses, then of the servers; a pair found twice (a
+    // server listed twice) counts once.
+    struct Candidate {
+        std::size_t local;
+        std::size_t server;
+        Endpoint localEnd;
+        Endpoint serverEnd;
+    };
+    std::vector<Candidate> found;
+    for (std::size_t i = 0; i < locals.size(); ++i) {
+        const std::uint32_t localNet = getNetOctsInt(locals[i]);
+        for (std::size_t j = 0; j < servers.size(); ++j) {
+            const std::uint32_t serverNet = getNetOctsInt(servers[j]);
+            debugLog("TEST [%s][%u] ? [%u][%s]\n", locals[i].c_str(), localNet, serverNet,
+                     servers[j].c_str());
+            if (localNet != serverNet)
+                continue;
+            debugLog("FOUND A COMMON NETWORK [%i] [%i]\n", static_cast<int>(i), static_cast<int>(j));
+            const Endpoint local(boost::asio::ip::make_address_v4(locals[i]), static_cast<unsigned short>(port));
+            const Endpoint server(boost::asio::ip::make_address_v4(servers[j]), static_cast<unsigned short>(port));
+            const bool known = std::any_of(found.begin(), found.end(), [&](const Candidate& c) {
+                return c.localEnd == local && c.serverEnd == server;
+            });
+            if (!known)
+                found.push_back({i, j, local, server});
+        }
+    }
+
+    // At most kMaxLinks pairs: each server that can be reached gets its first
+    // pair before any server gets a second (many addresses on one network
+    // must not crowd out another network's server), then the rest in order.
+    std::vector<bool> kept(found.size(), false);
+    std::vector<Endpoint> served;
+    int keptCount = 0;
+    for (std::size_t k = 0; k < found.size() && keptCount < kMaxLinks; ++k) {
+        if (std::find(served.begin(), served.end(), found[k].serverEnd) != served.end())
+            continue;
+        served.push_back(found[k].serverEnd);
+        kept[k] = true;
+        ++keptCount;
+    }
+    for (std::size_t k = 0; k < found.size() && keptCount < kMaxLinks; ++k) {
+        if (!kept[k]) {
+            kept[k] = true;
+            ++keptCount;
+        }
+    }
+
+    std::vector<Endpoint> localEnds, serverEnds;
+    std::string inCommon;
+    std::string leftOut;
+    for (std::size_t k = 0; k < found.size(); ++k) {
+        const std::string& local = locals[found[k].local];
+        const std::string& server = servers[found[k].server];
+        if (!kept[k]) {
+            leftOut += " [" + local + "] [" + server + "]";
+            continue;
+        }
+        debugLog("SETTING COMMON NETWORK [%s] [%s]\n", local.c_str(), server.c_str());
+        if (!inCommon.empty())
+            inCommon += ",  ";
+        inCommon += local;
+        localEnds.push_back(found[k].localEnd);
+        serverEnds.push_back(found[k].serverEnd);
+    }
+    if (!leftOut.empty())
+        warningLog("*** TOO MANY PAIRS, [%i] KEPT, LEFT OUT:%s\n", kMaxLinks, leftOut.c_str());
+
+    // A pair that existed before keeps its schedule (and a report it still
+    // owes, with its delay); a new one reports at the next tick, or with
+    // `spreadTicks` at a random one of the next `spreadTicks`.
+    std::array<bool, kMaxLinks> pending{};
+    std::array<int, kMaxLinks> delay{};
+    for (std::size_t k = 0; k < localEnds.size(); ++k) {
+        bool known = false;
+        for (int old = 0; old < mNumLinks; ++old) {
+            if (mLocalEndpoints[old] == localEnds[k] && mServerEndpoints[old] == serverEnds[k]) {
+                known = true;
+                pending[k] = mReportPending[old];
+                delay[k] = mReportDelay[old];
+            }
+        }
+        if (known)
+            continue;
+        pending[k] = true;
+        if (spreadTicks > 0) {
+            delay[k] = std::uniform_int_distribution<int>(0, spreadTicks - 1)(mRandom);
+            debugLog("REPORT [%i] DUE IN [%i] TICKS\n", static_cast<int>(k), delay[k] + 1);
+        }
+    }
+    for (std::size_t k = 0; k < localEnds.size(); ++k) {
+        mLocalEndpoints[k] = localEnds[k];
+        mServerEndpoints[k] = serverEnds[k];
+    }
+    mReportPending = pending;
+    mReportDelay = delay;
+    mNumLinks = static_cast<int>(localEnds.size());
+    if (mNumLinks > 0)
+        mRemotePort = port;
+    std::lock_guard<std::mutex> lock(mStateMutex);
+    mLocalIpInCommon = inCommon;
+}
+
+}  // namespace kiv

@@ -1,0 +1,116 @@
+#include "service/local_network.h"
+
+#include <algorithm>
+
+#include "base/debug_log.h"
+#include "base/text_helpers.h"
+#include "net/address_watch.h"
+#include "net/group_membership.h"
+#include "net/host_network.h"
+#include "net/udp_bound_socket.h"
+
+namespace asio = boost::asio;
+
+namespace kiv {
+
+LocalNetwork::LocalNetwork(asio::io_context& ioService, unsigned short port,
+                           std::vector<GroupMembership*> memberships, std::function<void()> onChanged)
+    : mIoService(ioService),
+      mPort(port),
+      mMemberships(std::move(memberships)),
+      mOnChanged(std::move(onChanged)),
+      mSettleTimer(ioService),
+      mPollTimer(ioService),
+      mWatch(std::make_unique<AddressWatch>(ioService, [this] { onPlatformChange(); }))
+{
+    armSafetyPoll();
+}
+
+LocalNetwork::~LocalNetwork() = default;
+
+void LocalNetwork::refresh()
+{
+    std::string hostName;
+    int error = 0;
+    if (!localHostName(hostName, error))
+        hostName = mHostName;  // keep the last one known
+
+    std::vector<std::uint32_t> addresses;
+    if (!localIpv4Addresses(addresses)) {
+        warningLog("LocalNetwork: the address lookup failed; keeping [%zu] addresses\n", mAddresses.size());
+        addresses = mAddresses;
+    }
+
+    const bool first = !mRead;
+    const bool addressesChanged = first || addresses != mAddresses;
+    const bool nameChanged = hostName != mHostName;
+    mRead = true;
+
+    if (addressesChanged) {
+        for (auto it = mSockets.begin(); it != mSockets.end();) {
+            if (std::find(addresses.begin(), addresses.end(), it->first) == addresses.end()) {
+                infoLog("LocalNetwork: address [%s] is gone\n", getIpAddrString(it->first).c_str());
+                it = mSockets.erase(it);
+            } else {
+                ++it;
+            }
+        }
+        mAddresses = addresses;
+    }
+    // A new address gets its socket. One whose bind failed (its address
+    // listed before it was usable, or in a race with its arrival) is made
+    // again at every refresh until it binds; meanwhile its pairs send nothing.
+    for (std::uint32_t address : mAddresses) {
+        std::unique_ptr<UdpBoundSocket>& socket = mSockets[address];
+        if (socket && socket->bound())
+            continue;
+        if (!socket && !first)
+            infoLog("LocalNetwork: new address [%s]\n", getIpAddrString(address).c_str());
+        socket = std::make_unique<UdpBoundSocket>(
+            mIoService, asio::ip::udp::endpoint(asio::ip::address_v4(address), mPort));
+    }
+    // Also unchanged addresses: a join that failed for want of a route may
+    // work now.
+    for (GroupMembership* membership : mMemberships)
+        membership->update(mAddresses);
+
+    if (nameChanged && !first)
+        infoLog("LocalNetwork: host name is now [%s]\n", hostName.c_str());
+    mHostName = hostName;
+    if (!first && (addressesChanged || nameChanged) && mOnChanged)
+        mOnChanged();
+}
+
+UdpBoundSocket* LocalNetwork::socketFor(const asio::ip::address& local) const
+{
+    if (!local.is_v4())
+        return nullptr;
+    const auto it = mSockets.find(local.to_v4().to_uint());
+    return it == mSockets.end() ? nullptr : it->second.get();
+}
+
+void LocalNetwork::onPlatformChange()
+{
+    if (mSettlePending)
+        return;
+    mSettlePending = true;
+    mSettleTimer.expires_after(kSettleDelay);
+    mSettleTimer.async_wait([this](const boost::system::error_code& error) {
+        mSettlePending = false;
+        if (error != asio::error::operation_aborted)
+            refresh();
+    });
+}
+
+void LocalNetwork::armSafetyPoll()
+{
+    mPollTimer.expires_after(kSafetyPoll);
+    mPollTimer.async_wait([this](const boost::system::error_code& error) {
+        if (error == asio::error::operation_aborted)
+            return;
+        refresh();
+        armSafetyPoll();
+    });
+}
+
+}  // namespace kiv
