@@ -103,10 +103,10 @@ struct CommandLineResult {
 
 // Reads the arguments; when the program is to run, their options become the
 // process-wide ones and the log level is set. `program` names the program
-// in the --version line ("varnwin32-service 1.0.0.4").
+// in the --version line ("varnwin32-service 1.0.0.5").
 CommandLineResult takeCommandLine(const std::vector<std::string>& arguments, const std::string& program = "VarnWin32");
 
-// The project's version, "1.0.0.4".
+// The project's version, "1.0.0.5".
 const char* programVersion();
 
 // The options in force as a command line that gives them, for the start-up

@@ -124,6 +124,11 @@ done
 grep -q 'deb-systemd-invoke start varnwin32.service' "$work/control/postinst" || fail "postinst starts nothing"
 grep -q 'deb-systemd-invoke stop varnwin32.service' "$work/control/prerm" || fail "prerm stops nothing"
 grep -q 'deb-systemd-helper purge varnwin32.service' "$work/control/postrm" || fail "postrm purges nothing"
+# The dialog replaces the one package of 1.0.0.4, which ran the service.
+dpkg-deb -e "$dialog_deb" "$work/dialog-control"
+[ -x "$work/dialog-control/preinst" ] && sh -n "$work/dialog-control/preinst" || fail "the dialog has no preinst that parses"
+grep -q 'lt 1\.0\.0\.5' "$work/dialog-control/preinst" && grep -q 'deb-systemd-invoke stop varnwin32.service' "$work/dialog-control/preinst" ||
+  fail "the dialog's preinst does not stop the service of the single package it replaces"
 
 if [ "$failed" -ne 0 ]; then
   echo "package check FAILED"

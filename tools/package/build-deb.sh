@@ -148,6 +148,8 @@ for entry in "0 16" "1 32"; do
   convert "$build/resources/icon108.ico[$index]" -strip \
     "png32:$root/usr/share/icons/hicolor/${size}x${size}/apps/varnwin32.png"
 done
+install -d "$root/DEBIAN"
+install -m 0755 "$here/debian/varnwin32.preinst" "$root/DEBIAN/preinst"
 finish_package varnwin32 "Depends: $(shlib_depends "$root"), qt6-qpa-plugins
 Conflicts: varnwin32-service" "Description: watchdog client for plant workstations (dialog)
  VarnWin32 reports a workstation's health to the plant's watchdog servers:
@@ -163,7 +165,7 @@ Conflicts: varnwin32-service" "Description: watchdog client for plant workstatio
 root=$out/root-varnwin32-tools
 start_root varnwin32-tools varn-beacon varn-probe
 finish_package varnwin32-tools "Depends: $(shlib_depends "$root")
-Replaces: varnwin32 (<= $version)" "Description: commissioning tools for VarnWin32 workstations
+Replaces: varnwin32 (<< 1.0.0.5)" "Description: commissioning tools for VarnWin32 workstations
  varn-beacon plays the beacons of the plant network (announcements,
  configurations, the ping-target command) and listens to their group;
  varn-probe asks a workstation for its status and plays a watchdog server
