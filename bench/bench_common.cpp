@@ -71,6 +71,13 @@ double parseDouble(const std::string& option, const std::string& text)
     return value;
 }
 
+std::string optionValue(const std::string& option, int& i, int argc, char** argv)
+{
+    if (i + 1 >= argc)
+        fail(option + " needs a value");
+    return argv[++i];
+}
+
 long parseLong(const std::string& option, const std::string& text)
 {
     char* end = nullptr;
@@ -282,11 +289,7 @@ bool snmpFirstValue(const std::string& datagram, bool& exception, std::string& v
 bool takeRequestOption(const std::string& arg, int& i, int argc, char** argv, std::string& request,
                        bool& snmp)
 {
-    auto next = [&]() -> std::string {
-        if (i + 1 >= argc)
-            fail(arg + " needs a value");
-        return argv[++i];
-    };
+    auto next = [&] { return optionValue(arg, i, argc, argv); };
     if (arg == "--text") {
         request = next();
         snmp = false;

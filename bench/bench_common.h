@@ -24,6 +24,9 @@ sockaddr_in parseAddress(const std::string& text);
 
 double parseDouble(const std::string& option, const std::string& text);
 long parseLong(const std::string& option, const std::string& text);
+// The value that follows `option` at argv[i]: moves i onto it; fails when
+// the command line ends first.
+std::string optionValue(const std::string& option, int& i, int argc, char** argv);
 
 [[noreturn]] void fail(const std::string& message);
 

@@ -98,11 +98,7 @@ int main(int argc, char** argv)
     std::vector<Reader> readers;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        auto next = [&]() -> std::string {
-            if (i + 1 >= argc)
-                bench::fail(arg + " needs a value");
-            return argv[++i];
-        };
+        auto next = [&] { return bench::optionValue(arg, i, argc, argv); };
         if (arg == "--record") {
             recordPath = next();
         } else if (arg == "--from") {

@@ -24,11 +24,7 @@ int main(int argc, char** argv)
     long maxSeconds = 900;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        auto next = [&]() -> std::string {
-            if (i + 1 >= argc)
-                bench::fail(arg + " needs a value");
-            return argv[++i];
-        };
+        auto next = [&] { return bench::optionValue(arg, i, argc, argv); };
         if (arg == "--group")
             group = next();
         else if (arg == "--port")

@@ -62,11 +62,7 @@ Options parse(int argc, char** argv)
     int i = 1;
     for (; i < argc; ++i) {
         const std::string arg = argv[i];
-        auto next = [&]() -> std::string {
-            if (i + 1 >= argc)
-                bench::fail(arg + " needs a value");
-            return argv[++i];
-        };
+        auto next = [&] { return bench::optionValue(arg, i, argc, argv); };
         if (arg == "--") {
             ++i;
             break;

@@ -61,11 +61,7 @@ int main(int argc, char** argv)
     bool countReplies = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        auto next = [&]() -> std::string {
-            if (i + 1 >= argc)
-                bench::fail(arg + " needs a value");
-            return argv[++i];
-        };
+        auto next = [&] { return bench::optionValue(arg, i, argc, argv); };
         if (bench::takeRequestOption(arg, i, argc, argv, payload, snmp)) {
             havePayload = true;
         } else if (arg == "--to") {

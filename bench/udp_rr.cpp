@@ -64,11 +64,7 @@ Options parse(int argc, char** argv)
     bool haveRequest = false;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        auto next = [&]() -> std::string {
-            if (i + 1 >= argc)
-                bench::fail(arg + " needs a value");
-            return argv[++i];
-        };
+        auto next = [&] { return bench::optionValue(arg, i, argc, argv); };
         if (bench::takeRequestOption(arg, i, argc, argv, o.request, o.snmp)) {
             haveRequest = true;
         } else if (arg == "--to") {
