@@ -55,13 +55,7 @@ check_clean() {
   shortcut_present && fail "the Start-menu shortcut is still there"
   run_value >/dev/null && fail "the Run value is still there"
   [ "$(entries)" = "0" ] || fail "an uninstall entry is still there"
-  if registry_naming_varnwin32 >"$work/left.txt"; then
-    fail "the registry still names VarnWin32:"
-    head -n 20 "$work/left.txt"
-  fi
-  local cached
-  cached=$(cached_packages)
-  [ "$cached" -eq 0 ] || fail "$cached cached installer package(s) left in C:\\windows\\Installer"
+  expect_no_registry_or_cache
 }
 
 step "silent install with AUTOSTART=1 in a fresh prefix"

@@ -225,13 +225,7 @@ answers "$allowed" 20 || fail "no status reply after the upgrade"
 check_clean() {
   service_state | grep -q . && fail "the service is still there ($(service_state))"
   [ ! -e "$install_dir" ] || fail "$install_dir is still there: $(ls "$install_dir")"
-  if registry_naming_varnwin32 >"$work/left.txt"; then
-    fail "the registry still names VarnWin32:"
-    head -n 20 "$work/left.txt"
-  fi
-  local cached
-  cached=$(cached_packages)
-  [ "$cached" -eq 0 ] || fail "$cached cached installer package(s) left in C:\\windows\\Installer"
+  expect_no_registry_or_cache
 }
 
 step "the uninstall leaves no service, file or registry key of ours"

@@ -74,3 +74,14 @@ registry_naming_varnwin32() {
 
 # Installer packages Windows Installer still keeps in C:\windows\Installer.
 cached_packages() { find "$WINEPREFIX/drive_c/windows/Installer" -name '*.msi' 2>/dev/null | wc -l; }
+# Fails unless nothing in the registry names VarnWin32 and no installer
+# package is left cached (uses the caller's $work for the listing).
+expect_no_registry_or_cache() {
+  if registry_naming_varnwin32 >"$work/left.txt"; then
+    fail "the registry still names VarnWin32:"
+    head -n 20 "$work/left.txt"
+  fi
+  local cached
+  cached=$(cached_packages)
+  [ "$cached" -eq 0 ] || fail "$cached cached installer package(s) left in C:\\windows\\Installer"
+}
