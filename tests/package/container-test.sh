@@ -62,8 +62,8 @@ rm -rf --one-file-system "$root"
 step "mmdebstrap: a minimal Debian 12 root with systemd, then apt-get install ./$(basename "$package")"
 cp "$package" "$work/"
 if ! mmdebstrap --variant=minbase --include=systemd-sysv,dbus \
-  --customize-hook="copy-in $work/$(basename "$package") /root" \
-  --customize-hook="chroot \"\$1\" apt-get install -y ./root/$(basename "$package") >$work/install.log 2>&1" \
+  --customize-hook="copy-in $work/$(basename "$package") /tmp" \
+  --customize-hook="chroot \"\$1\" apt-get install -y /tmp/$(basename "$package") >$work/install.log 2>&1" \
   --customize-hook="chroot \"\$1\" dpkg -L varnwin32-service >$work/files" \
   bookworm "$root" >"$work/mmdebstrap.log" 2>&1; then
   tail -n 20 "$work/mmdebstrap.log" "$work/install.log" 2>/dev/null
