@@ -147,12 +147,10 @@ void KivServer::setCrossOver(const std::string& message)
     KivServer* server = instance();
     if (server == nullptr)
         return;
-    // A configuration on the group reaches every station at once: with
-    // --spread their reports are spread over that many seconds.
-    server->applyCrossOver(message, server->mSpreadTicks);
+    server->applyCrossOver(message);
 }
 
-void KivServer::applyCrossOver(const std::string& message, int spreadTicks)
+void KivServer::applyCrossOver(const std::string& message)
 {
     debugLog("==>  KivServer::setCrossOver\n");
     const Settings before = settings();
@@ -210,7 +208,9 @@ void KivServer::applyCrossOver(const std::string& message, int spreadTicks)
             mPairServers = usable;
             mPairPort = port;
             mPairsConfigured = true;
-            makePairs(locals, usable, port, spreadTicks);
+            // A configuration on the group reaches every station at once:
+            // with --spread their reports are spread over that many seconds.
+            makePairs(locals, usable, port, mSpreadTicks);
         }
 
         mCrossOverSet = true;

@@ -190,9 +190,7 @@ void KivServer::onBeaconMessage(std::uint32_t sender, const std::string& message
 
 void KivServer::onConfiguration(const std::string& message)
 {
-    // A configuration on the group reaches every station at once: with
-    // --spread their reports are spread over that many seconds.
-    applyCrossOver(message, mSpreadTicks);
+    applyCrossOver(message);
 }
 
 void KivServer::onCloudServerAddress(const std::string& address)

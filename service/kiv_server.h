@@ -144,7 +144,7 @@ private:
     void sendPingTargetNow(std::uint32_t address);
     // `spreadTicks` > 0: a pair made new reports at a random one of the
     // next `spreadTicks` ticks instead of at the next.
-    void applyCrossOver(const std::string& message, int spreadTicks);
+    void applyCrossOver(const std::string& message);
     void makePairs(const std::vector<std::string>& locals, const std::vector<std::string>& servers,
                    int port, int spreadTicks);
     void onLocalNetworkChanged();
