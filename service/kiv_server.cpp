@@ -186,11 +186,13 @@ void KivServer::onBeaconMessage(std::uint32_t sender, const std::string& message
             return;
         }
     });
+    stateMayHaveChanged();
 }
 
 void KivServer::onConfiguration(const std::string& message)
 {
     applyCrossOver(message);
+    stateMayHaveChanged();
 }
 
 void KivServer::onCloudServerAddress(const std::string& address)
@@ -244,6 +246,7 @@ void KivServer::onTick(const boost::system::error_code& error)
     mReportMissed = false;
     if (mTickObserver)
         mTickObserver();
+    stateMayHaveChanged();
     // From the previous expiry, not from now: the tick never drifts, and a
     // tick a little late is followed at once by the next. After a stall
     // (a suspended machine, a stopped process) the schedule goes on from now.
@@ -307,6 +310,7 @@ void KivServer::onLocalNetworkChanged()
         std::lock_guard<std::mutex> lock(mStateMutex);
         mHostName = mLocalNetwork->hostName();
     }
+    stateMayHaveChanged();
     // The pairs follow the addresses: made again from the configuration in
     // force, new ones report at the next tick.
     if (!mPairsConfigured)
@@ -406,6 +410,28 @@ void KivServer::alarmPass()
             socket->sendData(getAlarmXml(), mServerEndpoints[k]);
     }
     mAlarmHoldoff = kAlarmHoldoffTicks;
+}
+
+view::ViewState KivServer::viewState()
+{
+    view::ViewState state;
+    state.osDescription = getOsDescription();
+    std::lock_guard<std::mutex> lock(mStateMutex);
+    for (int slot = 0; slot < kBeaconSlotCount; ++slot) {
+        const BeaconTracker& beacon = mBeacons[static_cast<std::size_t>(slot)];
+        view::SlotState& s = state.slots[static_cast<std::size_t>(slot)];
+        s.address = beacon.mIpAddressText;
+        s.name = beacon.mName;
+        s.location = beacon.mLocation;
+        s.messageCount = beacon.mMessageCount;
+        s.missedTicks = beacon.mMissedTicks;
+        s.pingTarget = beacon.mPingTarget;
+        s.pingTargetHealth = beacon.mPingTargetHealth;
+    }
+    state.cpuText = std::to_string(mCpuUsage);
+    state.hostName = mHostName;
+    state.localIpInCommon = mLocalIpInCommon;
+    return state;
 }
 
 void KivServer::postPingTarget(std::uint32_t address)

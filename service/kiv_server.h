@@ -21,6 +21,7 @@
 #include "net/multicast_receiver.h"
 #include "net/multicast_receiver_cloud.h"
 #include "net/receiver_owner.h"
+#include "net/view_wire.h"
 
 namespace kiv {
 
@@ -112,6 +113,15 @@ public:
     // thread (the change reaches the worker as a handler).
     void setTickObserver(std::function<void()> observer);
 
+    // What a view of the service shows: the slots as their records hold
+    // them, the CPU text, the OS description, the host name and the local
+    // address in common, copied under the state lock. On the worker.
+    view::ViewState viewState();
+    // Called on the worker after each handler that may have changed what
+    // viewState() returns (a tick, an announcement, a configuration, an
+    // address change). Set it on the worker; empty: none.
+    void setStateObserver(std::function<void()> observer) { mStateObserver = std::move(observer); }
+
     // What a configuration sets, to say in the log what it changed.
     struct Settings {
         bool set = false;
@@ -148,6 +158,11 @@ private:
     void makePairs(const std::vector<std::string>& locals, const std::vector<std::string>& servers,
                    int port, int spreadTicks);
     void onLocalNetworkChanged();
+    void stateMayHaveChanged()
+    {
+        if (mStateObserver)
+            mStateObserver();
+    }
 
     Settings settings() const;
     // One info line with the pairs made, kept and dropped and the settings
@@ -187,6 +202,7 @@ private:
     bool mTickRunning = false;
     boost::asio::steady_timer mTickTimer;
     std::function<void()> mTickObserver;
+    std::function<void()> mStateObserver;
     std::string mHostName;
     std::string mOsDescription;
     std::string mLocalIpInCommon;
