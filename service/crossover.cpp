@@ -2,6 +2,7 @@
 // the watchdog servers on the same /24 network.
 #include <algorithm>
 #include <cstdlib>
+#include <optional>
 #include <vector>
 
 #include "base/debug_log.h"
@@ -14,13 +15,20 @@
 namespace kiv {
 namespace {
 
+// One element's value as the message holds it; `closed` is false when its
+// closing tag is not there (the datagram was cut inside the value).
+struct ElementValue {
+    std::string text;
+    bool closed = false;
+};
+
 // Values of the elements called `name`, in document order: each search
 // starts behind the value read before; stops at a missing element, an empty
 // value or the end of the text. Every value counts: a long list is matched
 // whole and only the pairs are capped.
-std::vector<std::string> readElementValues(const std::string& name, const std::string& text)
+std::vector<ElementValue> readElementValues(const std::string& name, const std::string& text)
 {
-    std::vector<std::string> values;
+    std::vector<ElementValue> values;
     const std::string closing = "</" + name;
     std::string::size_type position = 0;
     while (position < text.size()) {
@@ -31,14 +39,53 @@ std::vector<std::string> readElementValues(const std::string& name, const std::s
         if (start >= text.size())
             break;
         const std::string::size_type end = text.find(closing, start);
-        std::string value = (end == std::string::npos) ? text.substr(start)
-                                                       : text.substr(start, end - start);
-        if (value.empty())
+        ElementValue value;
+        value.closed = end != std::string::npos;
+        value.text = value.closed ? text.substr(start, end - start) : text.substr(start);
+        if (value.text.empty())
             break;
         values.push_back(std::move(value));
-        position = (end == std::string::npos) ? text.size() : end + closing.size();
+        position = value.closed ? end + closing.size() : text.size();
     }
     return values;
+}
+
+// The first element called `name`, read as getXmlValue reads it.
+ElementValue elementValue(const std::string& name, const std::string& text)
+{
+    ElementValue value;
+    const std::string::size_type found = text.find(name);
+    if (found == std::string::npos)
+        return value;
+    const std::string::size_type start = found + name.size() + 1;
+    if (start >= text.size())
+        return value;
+    const std::string::size_type end = text.find("</" + name, start);
+    value.closed = end != std::string::npos;
+    value.text = value.closed ? text.substr(start, end - start) : text.substr(start);
+    return value;
+}
+
+// A value from the network as a log line quotes it: at most 60 bytes, bytes
+// outside printable ASCII as \xHH.
+std::string quoted(const std::string& text)
+{
+    constexpr std::size_t kShown = 60;
+    std::string out;
+    for (std::size_t i = 0; i < text.size() && i < kShown; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c < 0x7f) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            static const char digits[] = "0123456789abcdef";
+            out += "\\x";
+            out.push_back(digits[c >> 4]);
+            out.push_back(digits[c & 0xf]);
+        }
+    }
+    if (text.size() > kShown)
+        out += "...";
+    return out;
 }
 
 // An element's value without the blanks, tabs, CR and LF around it, as
@@ -52,15 +99,31 @@ std::string trimmed(const std::string& text)
     return text.substr(first, text.find_last_not_of(blanks) - first + 1);
 }
 
+// A trimmed value of plain decimal digits from `low` to `high`; nullopt
+// for anything else (a sign, a blank inside, another character, too many
+// digits).
+std::optional<int> plainNumber(const std::string& text, int low, int high)
+{
+    if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const long value = std::strtol(text.c_str(), nullptr, 10);
+    if (value < low || value > high)
+        return std::nullopt;
+    return static_cast<int>(value);
+}
+
 // The port of a trimmed "<srvIpPort>" value: decimal digits only, 1 to
 // 65535; 0 when it is no port at all.
 int portValue(const std::string& text)
 {
-    if (text.empty() || text.size() > 5 || text.find_first_not_of("0123456789") != std::string::npos)
-        return 0;
-    const long value = std::strtol(text.c_str(), nullptr, 10);
-    return value <= 65535 ? static_cast<int>(value) : 0;
+    return plainNumber(text, 1, 65535).value_or(0);
 }
+
+// The CPU threshold takes 0 to 100 %, and 101, which no load reaches: no
+// alarm. The delay takes up to one day (0 and 1 both let the first high
+// sample raise the alarm).
+constexpr int kMaxAlarmPercent = 101;
+constexpr int kMaxAlarmSeconds = 24 * 60 * 60;
 
 // A dotted IPv4 address (four decimal parts), the only form a pair can hold.
 bool isDotted(const std::string& text)
@@ -68,6 +131,15 @@ bool isDotted(const std::string& text)
     boost::system::error_code error;
     boost::asio::ip::make_address_v4(text, error);
     return !error;
+}
+
+// A dotted address no watchdog server can have: no address, a broadcast
+// (everyone's or the /24's own), a multicast group or this host's loopback.
+bool isServerAddress(const std::string& dotted)
+{
+    const std::uint32_t address = boost::asio::ip::make_address_v4(dotted).to_uint();
+    const boost::asio::ip::address_v4 v4(address);
+    return address != 0 && !v4.is_multicast() && !v4.is_loopback() && (address & 0xffu) != 0xffu;
 }
 
 using Endpoint = boost::asio::ip::udp::endpoint;
@@ -166,30 +238,39 @@ void KivServer::applyCrossOver(const std::string& message)
             for (std::uint32_t address : mLocalNetwork->addresses())
                 locals.push_back(getIpAddrString(address));
         } else {
-            locals = readElementValues("ipAddr", localList);
+            for (const ElementValue& local : readElementValues("ipAddr", localList))
+                locals.push_back(local.text);
         }
         for (const std::string& local : locals)
             debugLog("Add to Local list [%s]\n", local.c_str());
-        std::vector<std::string> servers = readElementValues("srvIpAddr", message);
-        for (std::string& server : servers) {
-            server = trimmed(server);
-            debugLog("Add to Server list [%s]\n", server.c_str());
+        std::vector<ElementValue> servers = readElementValues("srvIpAddr", message);
+        for (ElementValue& server : servers) {
+            server.text = trimmed(server.text);
+            debugLog("Add to Server list [%s]\n", server.text.c_str());
         }
         // Only a dotted address can be paired: a host name or inet_addr's
-        // other forms (hex, octal, fewer parts) are named once and left out.
+        // other forms (hex, octal, fewer parts) are named once and left out,
+        // and so are an entry cut off before its closing tag (10.1.2.123 cut
+        // to 10.1.2.1 names another host) and an address no server has.
         std::vector<std::string> usable;
-        for (const std::string& server : servers) {
-            if (isDotted(server))
-                usable.push_back(server);
+        for (const ElementValue& server : servers) {
+            const char* const name = server.text.c_str();
+            if (!server.closed)
+                warningLog("*** SKIPPED server entry [%s]: cut off before its closing tag\n", name);
+            else if (!isDotted(server.text))
+                warningLog("*** SKIPPED server entry [%s]: not a dotted address\n", name);
+            else if (!isServerAddress(server.text))
+                warningLog("*** SKIPPED server entry [%s]: not an address a server can have\n", name);
             else
-                warningLog("*** SKIPPED server entry [%s]: not a dotted address\n", server.c_str());
+                usable.push_back(server.text);
         }
 
         // A configuration that would leave the station silent towards its
         // servers changes no pair: no port, a port outside 1-65535 (70000
         // is 4464 on the wire), or server entries none of which is usable.
         const bool portGiven = message.find("<srvIpPort>") != std::string::npos;
-        const std::string portText = trimmed(getXmlValue("srvIpPort", message));
+        const ElementValue portElement = elementValue("srvIpPort", message);
+        const std::string portText = trimmed(portElement.text);
         const int port = portValue(portText);
         if (!portGiven && message.size() >= MulticastReceiver::kRecvBufferSize) {
             warningLog("*** REFUSED configuration: no srvIpPort in the [%zu] bytes read (the rest was cut), "
@@ -197,6 +278,10 @@ void KivServer::applyCrossOver(const std::string& message)
                      message.size());
         } else if (!portGiven) {
             warningLog("*** REFUSED configuration: no srvIpPort, the pairs in place stay\n");
+        } else if (!portElement.closed) {
+            // 50001 cut to 5000 is another port: the reports would go there.
+            warningLog("*** REFUSED srvIpPort [%s]: cut off before its closing tag, the pairs in place stay\n",
+                       quoted(portText).c_str());
         } else if (port == 0) {
             warningLog("*** REFUSED srvIpPort [%s]: not a port from 1 to 65535, the pairs in place stay\n",
                      portText.c_str());
@@ -217,15 +302,32 @@ void KivServer::applyCrossOver(const std::string& message)
         // A message that leaves a setting out keeps the one in force: a
         // missing threshold must not turn into a 0 % alarm. The settings of
         // a message refused for its pairs still hold.
-        if (message.find("<cpuPercent>") != std::string::npos)
-            mAlarmPercent = getXmlValueInt("cpuPercent", message);
+        // So must a value that is no plain number in range, or one cut off
+        // before its closing tag: junk is no 0 % threshold.
+        if (message.find("<cpuPercent>") != std::string::npos) {
+            const ElementValue value = elementValue("cpuPercent", message);
+            const std::optional<int> percent =
+                value.closed ? plainNumber(trimmed(value.text), 0, kMaxAlarmPercent) : std::nullopt;
+            if (percent)
+                mAlarmPercent = *percent;
+            else
+                warningLog("*** REFUSED cpuPercent [%s]: not a whole number from 0 to %i, [%i] stays in force\n",
+                           quoted(value.text).c_str(), kMaxAlarmPercent, mAlarmPercent);
+        }
         if (message.find("<alarmSeconds>") != std::string::npos) {
-            const int seconds = getXmlValueInt("alarmSeconds", message);
-            // A new delay counts from its start, also while the load is
-            // already high: the old count must not raise the alarm early.
-            if (seconds != mAlarmSeconds)
-                mAlarmCountdown = seconds;
-            mAlarmSeconds = seconds;
+            const ElementValue value = elementValue("alarmSeconds", message);
+            const std::optional<int> seconds =
+                value.closed ? plainNumber(trimmed(value.text), 0, kMaxAlarmSeconds) : std::nullopt;
+            if (!seconds) {
+                warningLog("*** REFUSED alarmSeconds [%s]: not a whole number from 0 to %i, [%i] stays in force\n",
+                           quoted(value.text).c_str(), kMaxAlarmSeconds, mAlarmSeconds);
+            } else {
+                // A new delay counts from its start, also while the load is
+                // already high: the old count must not raise the alarm early.
+                if (*seconds != mAlarmSeconds)
+                    mAlarmCountdown = *seconds;
+                mAlarmSeconds = *seconds;
+            }
         }
         debugLog("mRemotePort=[%i]  mAlarmPercent=[%i]  mAlarmSeconds=[%i]\n", mRemotePort,
                  mAlarmPercent, mAlarmSeconds);

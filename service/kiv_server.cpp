@@ -404,12 +404,18 @@ void KivServer::alarmPass()
     // takes it), once however many pairs it goes to.
     if (mNumLinks > 0)
         infoLog("CPU alarm: CPU at [%i] %%, sending CPU_ALARM\n", sample);
+    bool sent = false;
     for (int k = 0; k < mNumLinks; ++k) {
         debugLog("sendData for network [%i] \n", k);
-        if (UdpBoundSocket* socket = boundSocketFor(mLocalEndpoints[k]))
+        if (UdpBoundSocket* socket = boundSocketFor(mLocalEndpoints[k])) {
             socket->sendData(getAlarmXml(), mServerEndpoints[k]);
+            sent = sent || socket->bound();
+        }
     }
-    mAlarmHoldoff = kAlarmHoldoffTicks;
+    // Held off only once an alarm went out: a station configured while
+    // busy alarms as soon as it has a pair, not three minutes later.
+    if (sent)
+        mAlarmHoldoff = kAlarmHoldoffTicks;
 }
 
 view::ViewState KivServer::viewState()

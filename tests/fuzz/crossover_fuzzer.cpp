@@ -71,6 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         VARN_FUZZ_CHECK(locals.count(localText) == 1, context);
         VARN_FUZZ_CHECK(pairs.insert(localText + ">" + remote.address().to_string()).second, context);
         VARN_FUZZ_CHECK(remote.port() != 0, context);  // never a pair that sends nowhere
+        VARN_FUZZ_CHECK((remote.address().to_v4().to_uint() & 0xffu) != 0xffu, context);  // no broadcast
         VARN_FUZZ_CHECK((local.address().to_v4().to_uint() & 0xFFFFFF00u) ==
                             (remote.address().to_v4().to_uint() & 0xFFFFFF00u),
                         context);
@@ -81,6 +82,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         inCommon += localText;
     }
     VARN_FUZZ_CHECK(h.server->localIpInCommonText() == inCommon, context);
+    // Junk never becomes a threshold or a delay.
+    VARN_FUZZ_CHECK(h.probe->alarmPercent() >= 0 && h.probe->alarmPercent() <= 101, context);
+    VARN_FUZZ_CHECK(h.probe->alarmSeconds() >= 0 && h.probe->alarmSeconds() <= 86400, context);
     gEventText.take();  // the exception items of this input
     return 0;
 }

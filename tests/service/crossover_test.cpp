@@ -135,12 +135,19 @@ TEST_F(CrossOver, EveryEntryIsMatchedAndADuplicatePairsOnce)
     EXPECT_EQ("10.1.2.5", server->localIpInCommonText());
 }
 
-TEST_F(CrossOver, ZeroServerAddressNeverMatches)
+TEST_F(CrossOver, AddressesNoServerHasAreSkippedAndAloneChangeNoPair)
 {
     start({"10.1.2.5", "192.168.7.20"});
-    KivServer::setCrossOver(config({"0.0.0.0"}, "<srvIpPort>5000</srvIpPort>"));
-    EXPECT_EQ(0, probe->numLinks());
-    EXPECT_EQ(2, log.count("*** ERROR   getNetOctsInt   (IpAddr == 0)\r\n"));
+    KivServer::setCrossOver(config({"10.1.2.1"}, "<srvIpPort>5000</srvIpPort>"));
+    log.clear();
+    KivServer::setCrossOver(config({"0.0.0.0", "255.255.255.255", "10.1.2.255", "224.2.2.224", "127.0.0.1"},
+                                   "<srvIpPort>6000</srvIpPort>"));
+    EXPECT_EQ(1, log.count("*** SKIPPED server entry [10.1.2.255]: not an address a server can have\n"));
+    EXPECT_EQ(1, log.count("*** REFUSED configuration: none of the [5] server entries is usable, "
+                           "the pairs in place stay\n"));
+    EXPECT_EQ(0, log.count("*** ERROR   getNetOctsInt   (IpAddr == 0)\r\n"));
+    ASSERT_EQ(1, probe->numLinks());
+    EXPECT_EQ("10.1.2.1:5000", endpointText(probe->serverEndpoint(0)));
 }
 
 TEST_F(CrossOver, MoreThanFivePairsKeepTheFirstFive)
@@ -245,6 +252,42 @@ TEST_F(CrossOver, AConfigurationCutByTheChannelChangesNoPairAndSaysSo)
                            "the pairs in place stay\n"));
     ASSERT_EQ(1, probe->numLinks());
     EXPECT_EQ("10.1.2.1:5000", endpointText(probe->serverEndpoint(0)));
+}
+
+TEST_F(CrossOver, AValueCutOffBeforeItsClosingTagIsNotUsed)
+{
+    start({"10.1.2.5"});
+    KivServer::setCrossOver(config({"10.1.2.1"}, "<srvIpPort>5000</srvIpPort>"));
+    // 50001 cut to 5000 is another port.
+    log.clear();
+    KivServer::setCrossOver("<beaconCfgAlarm><srvIpAddr>10.1.2.7</srvIpAddr><srvIpPort>5000");
+    EXPECT_EQ(1, log.count("*** REFUSED srvIpPort [5000]: cut off before its closing tag, the pairs in place stay\n"));
+    ASSERT_EQ(1, probe->numLinks());
+    EXPECT_EQ("10.1.2.1:5000", endpointText(probe->serverEndpoint(0)));
+    // 10.1.2.123 cut to 10.1.2.1 names another host.
+    log.clear();
+    KivServer::setCrossOver("<beaconCfgAlarm><srvIpPort>6000</srvIpPort><srvIpAddr>10.1.2.7</srvIpAddr>"
+                            "<srvIpAddr>10.1.2.1");
+    EXPECT_EQ(1, log.count("*** SKIPPED server entry [10.1.2.1]: cut off before its closing tag\n"));
+    ASSERT_EQ(1, probe->numLinks());
+    EXPECT_EQ("10.1.2.7:6000", endpointText(probe->serverEndpoint(0)));
+}
+
+TEST_F(CrossOver, JunkAlarmSettingsAreRefusedAndTheOnesInForceStay)
+{
+    start({"10.1.2.5"});
+    const std::string port = "<srvIpPort>5000</srvIpPort>";
+    KivServer::setCrossOver(config({"10.1.2.1"}, port + "<cpuPercent>101</cpuPercent><alarmSeconds>10</alarmSeconds>"));
+    for (const std::string junk : {"", "junk", "-5", "99999999999", "5 0", "100000"}) {
+        KivServer::setCrossOver(config({"10.1.2.1"}, port + "<cpuPercent>" + junk + "</cpuPercent><alarmSeconds>" +
+                                                         junk + "</alarmSeconds>"));
+        EXPECT_EQ(101, probe->alarmPercent()) << junk;
+        EXPECT_EQ(10, probe->alarmSeconds()) << junk;
+    }
+    EXPECT_EQ(1, log.count("*** REFUSED cpuPercent [junk]: not a whole number from 0 to 101, [101] stays in force\n"));
+    KivServer::setCrossOver(config({"10.1.2.1"}, port + "<cpuPercent>102</cpuPercent><alarmSeconds>86400"));
+    EXPECT_EQ(101, probe->alarmPercent());
+    EXPECT_EQ(10, probe->alarmSeconds());
 }
 
 TEST_F(CrossOver, EveryReachableServerGetsAPairBeforeAnyGetsASecond)
