@@ -10,9 +10,33 @@ const char* const kHelpHint = " (--help lists the options)";
 std::mutex gOptionsMutex;
 ServiceOptions gOptions;
 
+// A value as a refusal quotes it: one line however it was given, at most
+// kQuotedLength characters of it, control characters escaped, so that the
+// reason after it is always there to read.
 std::string quoted(const std::string& text)
 {
-    return "'" + text + "'";
+    constexpr std::size_t kQuotedLength = 60;
+    std::string out = "'";
+    for (std::size_t i = 0; i < text.size() && i < kQuotedLength; ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c < 0x20 || c == 0x7f) {
+            static const char digits[] = "0123456789abcdef";
+            out += "\\x";
+            out.push_back(digits[c >> 4]);
+            out.push_back(digits[c & 0xf]);
+        } else {
+            out.push_back(static_cast<char>(c));
+        }
+    }
+    if (text.size() > kQuotedLength)
+        out += "...";
+    return out + "'";
 }
 
 bool isDigits(const std::string& text)
@@ -267,7 +291,7 @@ std::string optionsText(const ServiceOptions& options)
 {
     return "--allow-config-from " + options.allowConfigFrom.text() + " --allow-status-from " +
            options.allowStatusFrom.text() + " --status-rate " + std::to_string(options.statusRate) +
-           " --log-level " + logLevelName(options.logLevel);
+           " --spread " + std::to_string(options.spreadSeconds) + " --log-level " + logLevelName(options.logLevel);
 }
 
 void setServiceOptions(const ServiceOptions& options)

@@ -150,7 +150,8 @@ void MulticastReceiver::sendData(std::string text, std::string remAddr, int port
     try {
         debugLog("==>  MulticastReceiver::sendData [%s]\n", remAddr.c_str());
         if (text.empty() || remAddr.empty()) {
-            warningLog("<==  ***ERROR ((sendData.length <= 0) || (remAddr.length <= 0))  "
+            // A free slot has no address: normal at every press, a trace line.
+            debugLog("<==  ***ERROR ((sendData.length <= 0) || (remAddr.length <= 0))  "
                        "MulticastReceiver::sendData\n");
             return;
         }

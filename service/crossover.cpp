@@ -1,6 +1,7 @@
 // The host's interface list and the crossover: pairing local addresses with
 // the watchdog servers on the same /24 network.
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <optional>
 #include <vector>
@@ -350,23 +351,26 @@ void KivServer::makePairs(const std::vector<std::string>& locals, const std::vec
         Endpoint localEnd;
         Endpoint serverEnd;
     };
+    // The network of a dotted text, as getNetOctsInt gives it but without
+    // its line: the trace of the scan is written once the pairs are known.
+    const auto networkOf = [](const std::string& text) { return parseInetAddr(text) & 0xFFFFFF00u; };
     std::vector<Candidate> found;
+    // Per local and server entry: the candidate it made, if any.
+    std::vector<std::vector<std::size_t>> made(locals.size(), std::vector<std::size_t>(servers.size(), SIZE_MAX));
     for (std::size_t i = 0; i < locals.size(); ++i) {
-        const std::uint32_t localNet = getNetOctsInt(locals[i]);
+        const std::uint32_t localNet = networkOf(locals[i]);
         for (std::size_t j = 0; j < servers.size(); ++j) {
-            const std::uint32_t serverNet = getNetOctsInt(servers[j]);
-            debugLog("TEST [%s][%u] ? [%u][%s]\n", locals[i].c_str(), localNet, serverNet,
-                     servers[j].c_str());
-            if (localNet != serverNet)
+            if (localNet != networkOf(servers[j]))
                 continue;
-            debugLog("FOUND A COMMON NETWORK [%i] [%i]\n", static_cast<int>(i), static_cast<int>(j));
             const Endpoint local(boost::asio::ip::make_address_v4(locals[i]), static_cast<unsigned short>(port));
             const Endpoint server(boost::asio::ip::make_address_v4(servers[j]), static_cast<unsigned short>(port));
             const bool known = std::any_of(found.begin(), found.end(), [&](const Candidate& c) {
                 return c.localEnd == local && c.serverEnd == server;
             });
-            if (!known)
+            if (!known) {
+                made[i][j] = found.size();
                 found.push_back({i, j, local, server});
+            }
         }
     }
 
@@ -390,6 +394,21 @@ void KivServer::makePairs(const std::vector<std::string>& locals, const std::vec
         }
     }
 
+    // The scan's trace in its own order: each match, and right behind it
+    // the pair it set.
+    for (std::size_t i = 0; i < locals.size(); ++i) {
+        const std::uint32_t localNet = getNetOctsInt(locals[i]);
+        for (std::size_t j = 0; j < servers.size(); ++j) {
+            const std::uint32_t serverNet = getNetOctsInt(servers[j]);
+            debugLog("TEST [%s][%u] ? [%u][%s]\n", locals[i].c_str(), localNet, serverNet, servers[j].c_str());
+            if (localNet != serverNet)
+                continue;
+            debugLog("FOUND A COMMON NETWORK [%i] [%i]\n", static_cast<int>(i), static_cast<int>(j));
+            if (made[i][j] != SIZE_MAX && kept[made[i][j]])
+                debugLog("SETTING COMMON NETWORK [%s] [%s]\n", locals[i].c_str(), servers[j].c_str());
+        }
+    }
+
     std::vector<Endpoint> localEnds, serverEnds;
     std::string inCommon;
     std::string leftOut;
@@ -400,7 +419,6 @@ void KivServer::makePairs(const std::vector<std::string>& locals, const std::vec
             leftOut += " [" + local + "] [" + server + "]";
             continue;
         }
-        debugLog("SETTING COMMON NETWORK [%s] [%s]\n", local.c_str(), server.c_str());
         if (!inCommon.empty())
             inCommon += ",  ";
         inCommon += local;

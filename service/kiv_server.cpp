@@ -401,8 +401,9 @@ void KivServer::alarmPass()
     if (mAlarmHoldoff > 0 || !mUdpServer)
         return;
     // The alarm's one line at info level (the Windows service's Event Log
-    // takes it), once however many pairs it goes to.
-    if (mNumLinks > 0)
+    // takes it), once however many pairs it goes to; at debug the trace
+    // lines below say it.
+    if (mNumLinks > 0 && logLevel() != LogLevel::debug)
         infoLog("CPU alarm: CPU at [%i] %%, sending CPU_ALARM\n", sample);
     bool sent = false;
     for (int k = 0; k < mNumLinks; ++k) {

@@ -36,6 +36,8 @@ int main(int argc, char* argv[])
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    // A hangup has nothing to reload: it stops the service as cleanly.
+    sigaddset(&stopSignals, SIGHUP);
     // Block them before any thread starts so only sigwait below sees them.
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 

@@ -70,7 +70,7 @@ TEST(ServiceOptions, WrongCommandLinesAreRefusedNamingTheOption)
         {{"--view-socket="}, "--view-socket: '' is not a path"},
         {{"--view-socket=/a", "--view-socket=/b"}, "--view-socket is given twice"},
         {{"--view-socket", "/" + std::string(107, 'v')},
-         "--view-socket: '/" + std::string(107, 'v') + "' is longer than a socket path may be (107 bytes)"},
+         "--view-socket: '/" + std::string(59, 'v') + "...' is longer than a socket path may be (107 bytes)"},
         {{"--allow-config-from="}, "--allow-config-from: '' is not an address (a.b.c.d) or a network (a.b.c.d/n)"},
         {{"--allow-config-from", "10.1.2.0/24,"},
          "--allow-config-from: '' is not an address (a.b.c.d) or a network (a.b.c.d/n)"},
@@ -133,12 +133,17 @@ TEST(ServiceOptions, LogLevelIsSetAndVersionAnswered)
     result = kiv::takeCommandLine({"--log-level", "loud"});
     EXPECT_EQ(2, result.status);
     EXPECT_EQ("VarnWin32: --log-level: 'loud' is not debug, info, warning or error\n", result.text);
+    // A value with a line feed, or a long one, still gives one line with its reason.
+    const kiv::CommandLineResult split = kiv::takeCommandLine({"--log-level", "lo\nud" + std::string(5000, 'x')});
+    EXPECT_EQ("VarnWin32: --log-level: 'lo\\nud" + std::string(55, 'x') +
+                  "...' is not debug, info, warning or error\n",
+              split.text);
 
     EXPECT_TRUE(kiv::takeCommandLine({}).run);
     EXPECT_EQ(kiv::LogLevel::info, kiv::logLevel());
     EXPECT_TRUE(kiv::takeCommandLine({"--log-level=warning"}).run);
     EXPECT_EQ(kiv::LogLevel::warning, kiv::logLevel());
-    EXPECT_EQ("--allow-config-from anyone --allow-status-from anyone --status-rate 50 --log-level warning",
+    EXPECT_EQ("--allow-config-from anyone --allow-status-from anyone --status-rate 50 --spread 0 --log-level warning",
               kiv::optionsText(kiv::serviceOptions()));
     kiv::setServiceOptions(ServiceOptions());
     kiv::setLogLevel(kiv::LogLevel::debug);

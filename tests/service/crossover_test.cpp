@@ -160,6 +160,16 @@ TEST_F(CrossOver, MoreThanFivePairsKeepTheFirstFive)
     EXPECT_EQ("10.1.2.2:5000", endpointText(probe->serverEndpoint(4)));
     EXPECT_EQ(1, log.count("*** TOO MANY PAIRS, [5] KEPT, LEFT OUT: [10.1.2.6] [10.1.2.3]\n"));
     EXPECT_EQ("10.1.2.5,  10.1.2.5,  10.1.2.5,  10.1.2.6,  10.1.2.6", server->localIpInCommonText());
+    // The trace keeps the scan's order: each pair's line right behind its match.
+    const std::vector<std::string> lines = log.lines();
+    int settings = 0;
+    for (std::size_t n = 1; n < lines.size(); ++n) {
+        if (lines[n].rfind("SETTING COMMON NETWORK", 0) != 0)
+            continue;
+        ++settings;
+        EXPECT_EQ(0u, lines[n - 1].rfind("FOUND A COMMON NETWORK", 0)) << lines[n];
+    }
+    EXPECT_EQ(5, settings);
 }
 
 TEST_F(CrossOver, MissingAlarmSettingsKeepTheOnesInForce)

@@ -160,9 +160,10 @@ JOURNAL_STREAM=$journal "$service" >"$log/journal.out" 2>>"$log/journal.err" &
 pid=$!
 for _ in $(seq 1 1000); do grep -q 'All Started' "$log/journal.err" && break; sleep 0.01; done
 answered || { kill $pid; fail "the service at the default level does not answer"; }
-kill -TERM $pid
-wait $pid || fail "the service at the default level exited $? after SIGTERM"
-head -n 1 "$log/journal.err" | grep -q "^<6>VarnWin32 [0-9.]* starting with --allow-config-from anyone .* --log-level info$" ||
+# A hangup stops it as cleanly as SIGTERM does.
+kill -HUP $pid
+wait $pid || fail "the service at the default level exited $? after SIGHUP"
+head -n 1 "$log/journal.err" | grep -q "^<6>VarnWin32 [0-9.]* starting with --allow-config-from anyone .* --spread 0 --log-level info$" ||
   fail "the first line in the journal: $(head -n 1 "$log/journal.err")"
 grep -qxF '<6>All Started' "$log/journal.err" || fail "no '<6>All Started' in the journal"
 grep -qxF '<6>KivServer::run HAS EXITED CORRECTLY' "$log/journal.err" || fail "no clean stop in the journal"
