@@ -115,7 +115,7 @@ grep -q "^summary .* lost=0 refused=0 " "$work/status" || fail "status requests 
 # A keep-alive heard while the viewer is stopped (they come every 30 s).
 await_line "$work/listen" " keep-alive from=10.1.2.5:34543 " 20 || fail "no keep-alive during the stop: $(cat "$work/listen")"
 [ $(($(date +%s) - stopped_at)) -le 60 ] || fail "the stop took too long"
-grep -q "viewer .* closed\|closed .*viewer" "$work/program.err" || fail "the stopped viewer was not closed: $(cat "$work/program.err")"
+grep -q "View channel: .* closed: it stopped reading" "$work/program.err" || fail "the stopped viewer was not closed: $(cat "$work/program.err")"
 kill -CONT "$live_pid"
 # Closed, it waits and comes back by itself.
 await_line "$work/live" "^$waiting$" 5 || fail "the viewer did not see it was closed"
