@@ -1,5 +1,6 @@
 // The real dialog on Qt's offscreen platform against the real service, in
 // the private namespace the harness made: beacons on loopback addresses.
+// As the view, the service's view channel serves a socket of the test's own.
 #include "shell/qt/varn_dialog.h"
 
 #include <chrono>
@@ -12,12 +13,15 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
 
 #include "base/event_text.h"
 #include "service/kiv_server.h"
 #include "service/kiv_srv.h"
+#include "service/view_channel.h"
+#include "service/view_client.h"
 #include "shell/dialog_template.h"
 #include "shell/qt/ipv4_address_edit.h"
 #include "shell/resource_ids.h"
@@ -205,6 +209,128 @@ TEST_F(DialogTest, EscapeAndCloseBoxBehaveLikeExit)
     dialog->close();
     EXPECT_EQ(nullptr, host);
     EXPECT_FALSE(dialog->isVisible());
+}
+
+TEST_F(DialogTest, SaysOnceThatAServiceNowRunsOnTheStation)
+{
+    QTemporaryDir directory;
+    const std::string socket = directory.filePath(QStringLiteral("view")).toStdString();
+    dialog->watchForService(socket);
+    boost::asio::io_context io;
+    const auto listener = kiv::view::openViewListener(io, socket);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dialog->windowTitle().contains("service now runs"); }, 3000))
+        << dialog->windowTitle().toStdString();
+    EXPECT_NE(nullptr, host) << "the dialog's own service goes on";
+}
+
+// The dialog as the view of the service: the service's view channel over its
+// server, and the dialog through a client of it.
+class ViewDialogTest : public ::testing::Test
+{
+protected:
+    QTemporaryDir directory;
+    const std::string socket = directory.filePath(QStringLiteral("view")).toStdString();
+    KivSrv* host = nullptr;
+    std::unique_ptr<kiv::ViewChannel> channel;
+    kiv::ViewClient client{socket};
+    kiv::ViewStatusSource source{client};
+    std::unique_ptr<VarnDialog> dialog;
+
+    void startService()
+    {
+        host = new KivSrv;
+        kiv::KivServer& server = *host->server();
+        channel = std::make_unique<kiv::ViewChannel>(server, kiv::view::openViewListener(server.ioContext(), socket));
+    }
+    void stopService()
+    {
+        channel.reset();
+        delete host;
+        host = nullptr;
+    }
+    void SetUp() override
+    {
+        startService();
+        client.start();
+        ASSERT_EQ(kiv::ViewLink::connected, client.waitForFirstAnswer(std::chrono::seconds(5)));
+        dialog = std::make_unique<VarnDialog>(source);
+        dialog->show();
+    }
+    void TearDown() override
+    {
+        dialog.reset();
+        stopService();
+        gEventText.take();
+    }
+};
+
+TEST_F(ViewDialogTest, BeaconsOfTheServiceAppearWithinASecond)
+{
+    EXPECT_EQ("VarnWin32 (service)", dialog->windowTitle());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !text(*dialog, IDC_HOST_NAME).isEmpty(); }, 3000));
+    UdpPeer beacon("10.0.0.9", kiv::kWatchdogPort, UdpPeer::Where::Here, true);
+    beacon.setMulticastInterface("10.0.0.9");
+    ASSERT_TRUE(beacon.sendTo(kAnnouncement, kiv::kBeaconGroup, kiv::kWatchdogPort));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return text(*dialog, IDC_BEACON_TEXT0).startsWith("10.0.0.9 : pump 3 : hall 2 : "); }, 1000))
+        << text(*dialog, IDC_BEACON_TEXT0).toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return centreColour(dialog->control(IDC_BEACON_INDICATOR0)) == QColor(0, 255, 0); }, 1000));
+}
+
+TEST_F(ViewDialogTest, PingTargetGoesOutFromTheServiceToTheGroupAndEachBeacon)
+{
+    UdpPeer beacon("10.0.0.9", kiv::kWatchdogPort, UdpPeer::Where::Here, true);
+    beacon.setMulticastInterface("10.0.0.9");
+    UdpPeer group("0.0.0.0", kiv::kWatchdogPort, UdpPeer::Where::Here, true);
+    group.joinGroup(kiv::kBeaconGroup, "127.0.0.1");
+    ASSERT_TRUE(beacon.sendTo(kAnnouncement, kiv::kBeaconGroup, kiv::kWatchdogPort));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return text(*dialog, IDC_BEACON_TEXT0).startsWith("10.0.0.9 : "); }, 3000));
+    group.drain(std::chrono::milliseconds(50));
+    beacon.drain(std::chrono::milliseconds(50));
+
+    auto* address = dialog->findChild<kiv::qt::Ipv4AddressEdit*>(QString::number(IDC_PING_ADDRESS));
+    ASSERT_NE(nullptr, address);
+    type(*address, "10.1.2.3");
+    QTest::mouseClick(dialog->control(IDC_SET_PING_TARGET), Qt::LeftButton);
+    EXPECT_EQ("10.1.2.3", text(*dialog, IDC_PING_TARGET_SHOWN));
+    int groupCommands = 0;
+    while (auto datagram = group.receive(std::chrono::milliseconds(1000)))
+        groupCommands += datagram->data == "<setPingTarget>10.1.2.3</setPingTarget>";
+    EXPECT_EQ(3, groupCommands);
+    auto unicast = beacon.receive(std::chrono::milliseconds(2000));
+    while (unicast && unicast->data == kAnnouncement)
+        unicast = beacon.receive(std::chrono::milliseconds(2000));
+    ASSERT_TRUE(unicast.has_value());
+    EXPECT_EQ("<setPingTarget>10.1.2.3</setPingTarget>", unicast->data);
+}
+
+TEST_F(ViewDialogTest, ExitClosesTheViewOnlyAndTheServiceAnswersOn)
+{
+    QTest::mouseClick(dialog->control(IDC_EXIT), Qt::LeftButton);
+    EXPECT_FALSE(dialog->isVisible());
+    ASSERT_NE(nullptr, host);
+    EXPECT_NE(nullptr, kiv::KivServer::instance());
+    UdpPeer requester("127.0.0.1", 0);
+    ASSERT_TRUE(requester.sendTo("STATUS_REQUEST ", "127.0.0.1", kiv::kCommandPort));
+    const auto answer = requester.receive(std::chrono::milliseconds(3000));
+    ASSERT_TRUE(answer.has_value());
+    EXPECT_EQ(0u, answer->data.find("<status>"));
+}
+
+TEST_F(ViewDialogTest, ServiceRestartedShowsTheWaitingLineThenTheViewIsBack)
+{
+    UdpPeer beacon("10.0.0.9", kiv::kWatchdogPort, UdpPeer::Where::Here, true);
+    beacon.setMulticastInterface("10.0.0.9");
+    ASSERT_TRUE(beacon.sendTo(kAnnouncement, kiv::kBeaconGroup, kiv::kWatchdogPort));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return centreColour(dialog->control(IDC_BEACON_INDICATOR0)) == QColor(0, 255, 0); }, 3000));
+    stopService();
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return text(*dialog, IDC_BEACON_TEXT0) == "The VarnWin32 service is not running; waiting for it"; }, 3000))
+        << text(*dialog, IDC_BEACON_TEXT0).toStdString();
+    EXPECT_EQ(QColor(205, 205, 205), centreColour(dialog->control(IDC_BEACON_INDICATOR0)));
+    EXPECT_TRUE(text(*dialog, IDC_HOST_NAME).isEmpty());
+    startService();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !text(*dialog, IDC_HOST_NAME).isEmpty(); }, 5000));
+    EXPECT_NE("The VarnWin32 service is not running; waiting for it", text(*dialog, IDC_BEACON_TEXT0));
 }
 
 TEST(AddressEntry, FieldsMoveOnAndBlankReadsAsZero)
