@@ -218,13 +218,12 @@ TEST_F(DialogTest, SaysOnceThatAServiceNowRunsOnTheStation)
     dialog->watchForService(socket);
     boost::asio::io_context io;
     const auto listener = kiv::view::openViewListener(io, socket);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return dialog->windowTitle().contains("service now runs"); }, 3000))
-        << dialog->windowTitle().toStdString();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dialog->windowTitle().contains("service now runs"); }, 3000));
     EXPECT_NE(nullptr, host) << "the dialog's own service goes on";
 }
 
 // The dialog as the view of the service: the service's view channel over its
-// server, and the dialog through a client of it.
+// server, the dialog through a client of it, and a beacon on loopback.
 class ViewDialogTest : public ::testing::Test
 {
 protected:
@@ -235,12 +234,13 @@ protected:
     kiv::ViewClient client{socket};
     kiv::ViewStatusSource source{client};
     std::unique_ptr<VarnDialog> dialog;
+    UdpPeer beacon{"10.0.0.9", kiv::kWatchdogPort, UdpPeer::Where::Here, true};
 
     void startService()
     {
         host = new KivSrv;
-        kiv::KivServer& server = *host->server();
-        channel = std::make_unique<kiv::ViewChannel>(server, kiv::view::openViewListener(server.ioContext(), socket));
+        auto listener = kiv::view::openViewListener(host->server()->ioContext(), socket);
+        channel = std::make_unique<kiv::ViewChannel>(*host->server(), std::move(listener));
     }
     void stopService()
     {
@@ -255,6 +255,7 @@ protected:
         ASSERT_EQ(kiv::ViewLink::connected, client.waitForFirstAnswer(std::chrono::seconds(5)));
         dialog = std::make_unique<VarnDialog>(source);
         dialog->show();
+        beacon.setMulticastInterface("10.0.0.9");
     }
     void TearDown() override
     {
@@ -262,75 +263,64 @@ protected:
         stopService();
         gEventText.take();
     }
+    // Announces the beacon; whether the dialog shows it within `bound` ms.
+    bool beaconShown(int bound)
+    {
+        return beacon.sendTo(kAnnouncement, kiv::kBeaconGroup, kiv::kWatchdogPort) &&
+               QTest::qWaitFor([&] { return text(*dialog, IDC_BEACON_TEXT0).startsWith("10.0.0.9 : pump 3 : "); },
+                               bound);
+    }
 };
+
+const char* const kWaitingLine = "The VarnWin32 service is not running; waiting for it";
 
 TEST_F(ViewDialogTest, BeaconsOfTheServiceAppearWithinASecond)
 {
     EXPECT_EQ("VarnWin32 (service)", dialog->windowTitle());
     ASSERT_TRUE(QTest::qWaitFor([&] { return !text(*dialog, IDC_HOST_NAME).isEmpty(); }, 3000));
-    UdpPeer beacon("10.0.0.9", kiv::kWatchdogPort, UdpPeer::Where::Here, true);
-    beacon.setMulticastInterface("10.0.0.9");
-    ASSERT_TRUE(beacon.sendTo(kAnnouncement, kiv::kBeaconGroup, kiv::kWatchdogPort));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return text(*dialog, IDC_BEACON_TEXT0).startsWith("10.0.0.9 : pump 3 : hall 2 : "); }, 1000))
-        << text(*dialog, IDC_BEACON_TEXT0).toStdString();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return centreColour(dialog->control(IDC_BEACON_INDICATOR0)) == QColor(0, 255, 0); }, 1000));
+    EXPECT_TRUE(beaconShown(1000)) << text(*dialog, IDC_BEACON_TEXT0).toStdString();
 }
 
 TEST_F(ViewDialogTest, PingTargetGoesOutFromTheServiceToTheGroupAndEachBeacon)
 {
-    UdpPeer beacon("10.0.0.9", kiv::kWatchdogPort, UdpPeer::Where::Here, true);
-    beacon.setMulticastInterface("10.0.0.9");
     UdpPeer group("0.0.0.0", kiv::kWatchdogPort, UdpPeer::Where::Here, true);
     group.joinGroup(kiv::kBeaconGroup, "127.0.0.1");
-    ASSERT_TRUE(beacon.sendTo(kAnnouncement, kiv::kBeaconGroup, kiv::kWatchdogPort));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return text(*dialog, IDC_BEACON_TEXT0).startsWith("10.0.0.9 : "); }, 3000));
+    ASSERT_TRUE(beaconShown(3000));
     group.drain(std::chrono::milliseconds(50));
     beacon.drain(std::chrono::milliseconds(50));
-
-    auto* address = dialog->findChild<kiv::qt::Ipv4AddressEdit*>(QString::number(IDC_PING_ADDRESS));
-    ASSERT_NE(nullptr, address);
-    type(*address, "10.1.2.3");
+    type(*dialog->findChild<kiv::qt::Ipv4AddressEdit*>(QString::number(IDC_PING_ADDRESS)), "10.1.2.3");
     QTest::mouseClick(dialog->control(IDC_SET_PING_TARGET), Qt::LeftButton);
-    EXPECT_EQ("10.1.2.3", text(*dialog, IDC_PING_TARGET_SHOWN));
+    const std::string command = "<setPingTarget>10.1.2.3</setPingTarget>";
     int groupCommands = 0;
     while (auto datagram = group.receive(std::chrono::milliseconds(1000)))
-        groupCommands += datagram->data == "<setPingTarget>10.1.2.3</setPingTarget>";
+        groupCommands += datagram->data == command;
     EXPECT_EQ(3, groupCommands);
-    auto unicast = beacon.receive(std::chrono::milliseconds(2000));
-    while (unicast && unicast->data == kAnnouncement)
-        unicast = beacon.receive(std::chrono::milliseconds(2000));
-    ASSERT_TRUE(unicast.has_value());
-    EXPECT_EQ("<setPingTarget>10.1.2.3</setPingTarget>", unicast->data);
+    const auto unicast = beacon.receive(std::chrono::milliseconds(2000));
+    EXPECT_EQ(command, unicast ? unicast->data : "nothing");
 }
 
 TEST_F(ViewDialogTest, ExitClosesTheViewOnlyAndTheServiceAnswersOn)
 {
     QTest::mouseClick(dialog->control(IDC_EXIT), Qt::LeftButton);
     EXPECT_FALSE(dialog->isVisible());
-    ASSERT_NE(nullptr, host);
-    EXPECT_NE(nullptr, kiv::KivServer::instance());
+    ASSERT_NE(nullptr, kiv::KivServer::instance());
     UdpPeer requester("127.0.0.1", 0);
     ASSERT_TRUE(requester.sendTo("STATUS_REQUEST ", "127.0.0.1", kiv::kCommandPort));
     const auto answer = requester.receive(std::chrono::milliseconds(3000));
-    ASSERT_TRUE(answer.has_value());
-    EXPECT_EQ(0u, answer->data.find("<status>"));
+    EXPECT_EQ(0u, answer ? answer->data.find("<status>") : std::string::npos);
 }
 
 TEST_F(ViewDialogTest, ServiceRestartedShowsTheWaitingLineThenTheViewIsBack)
 {
-    UdpPeer beacon("10.0.0.9", kiv::kWatchdogPort, UdpPeer::Where::Here, true);
-    beacon.setMulticastInterface("10.0.0.9");
-    ASSERT_TRUE(beacon.sendTo(kAnnouncement, kiv::kBeaconGroup, kiv::kWatchdogPort));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return centreColour(dialog->control(IDC_BEACON_INDICATOR0)) == QColor(0, 255, 0); }, 3000));
+    QWidget* indicator = dialog->control(IDC_BEACON_INDICATOR0);
+    ASSERT_TRUE(beaconShown(3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return centreColour(indicator) == QColor(0, 255, 0); }, 3000));
     stopService();
-    EXPECT_TRUE(QTest::qWaitFor(
-        [&] { return text(*dialog, IDC_BEACON_TEXT0) == "The VarnWin32 service is not running; waiting for it"; }, 3000))
-        << text(*dialog, IDC_BEACON_TEXT0).toStdString();
-    EXPECT_EQ(QColor(205, 205, 205), centreColour(dialog->control(IDC_BEACON_INDICATOR0)));
-    EXPECT_TRUE(text(*dialog, IDC_HOST_NAME).isEmpty());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return text(*dialog, IDC_BEACON_TEXT0) == kWaitingLine; }, 3000));
+    EXPECT_EQ(QColor(205, 205, 205), centreColour(indicator));
     startService();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !text(*dialog, IDC_HOST_NAME).isEmpty(); }, 5000));
-    EXPECT_NE("The VarnWin32 service is not running; waiting for it", text(*dialog, IDC_BEACON_TEXT0));
+    EXPECT_NE(kWaitingLine, text(*dialog, IDC_BEACON_TEXT0));
 }
 
 TEST(AddressEntry, FieldsMoveOnAndBlankReadsAsZero)
