@@ -6,7 +6,8 @@
 # exits non-zero, and on an X display starts and refuses as elsewhere; a
 # closed standard error ends neither program; a wrong command line ends
 # either program with one line and status 2 before it opens anything, and
-# --help lists the options.
+# --help lists the options; the dialog program as the view of a service with
+# a view socket opens no port of its own, and SIGTERM ends the view only.
 #   program_test.sh SERVICE_PROGRAM DIALOG_PROGRAM
 set -u
 service=${1:?service program}
@@ -240,7 +241,23 @@ closed_stderr() {
   status=$?
   [ $status -eq 0 ] || fail "$1 with a closed standard error exited $status after SIGTERM"
 }
+# The dialog program as the view of the service: no port of its own (no
+# refusal), and SIGTERM closes the view while the service answers on.
+start view-service "$service" --view-socket "$log/view"
+service_pid=$pid
+QT_QPA_PLATFORM=offscreen "$dialog" --view-socket "$log/view" >"$log/view.out" 2>"$log/view.err" &
+pid=$!
+logged 'Showing the VarnWin32 service of this station' "$log/view.err"
+kill -TERM $pid
+ends $pid 5
+status=$?
+pid=$service_pid
+[ $status -eq 0 ] || { kill $pid; fail "the view after SIGTERM: status $status, with: $(cat "$log/view.err")"; }
+! grep -q 'already in use\|All Started' "$log/view.err" || { kill $pid; fail "the view opened ports: $(cat "$log/view.err")"; }
+answered || { kill $pid; fail "the service does not answer after its view closed"; }
+stop view-service
+
 closed_stderr service-closed "$service"
 QT_QPA_PLATFORM=offscreen closed_stderr dialog-closed "$dialog"
 
-echo "start, stop on SIGTERM, refusal of a second instance, no display, an X display, closed standard error, wrong command lines: ok"
+echo "start, stop on SIGTERM, refusal of a second instance, no display, an X display, the view of a service, closed standard error, wrong command lines: ok"

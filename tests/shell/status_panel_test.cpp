@@ -12,6 +12,7 @@
 
 #include "base/event_text.h"
 #include "service/kiv_server.h"
+#include "service/view_client.h"
 #include "shell/resource_ids.h"
 #include "support/fake_host.h"
 #include "support/kiv_server_probe.h"
@@ -360,6 +361,18 @@ TEST_F(StatusPanelTest, WithoutServerTextsAreEmptyAndNothingIsPainted)
     EXPECT_FALSE(orphan.paintIndicator(IDC_BEACON_INDICATOR0, [](int) -> kiv::IndicatorBrush {
                            return nullptr;
                        }).has_value());
+}
+
+TEST_F(StatusPanelTest, AViewWithoutItsServiceShowsTheWaitingLineAndGreyIndicators)
+{
+    kiv::ViewClient client("/nonexistent/varnwin32/view");
+    kiv::ViewStatusSource source(client);
+    StatusPanel waiting{view, source};
+    waiting.refreshStatusPanel();
+    EXPECT_EQ("The VarnWin32 service is not running; waiting for it", view.texts[IDC_BEACON_TEXT0]);
+    EXPECT_EQ("", view.texts[IDC_HOST_NAME]);
+    EXPECT_EQ(-1, waiting.indicatorState(IDC_BEACON_INDICATOR0));
+    EXPECT_EQ(-1, waiting.indicatorState(IDC_PING_INDICATOR2));
 }
 
 TEST_F(StatusPanelTest, PaintingStoresTheBrushOfTheState)

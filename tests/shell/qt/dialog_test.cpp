@@ -1,5 +1,6 @@
 // The real dialog on Qt's offscreen platform against the real service, in
 // the private namespace the harness made: beacons on loopback addresses.
+// As the view, the service's view channel serves a socket of the test's own.
 #include "shell/qt/varn_dialog.h"
 
 #include <chrono>
@@ -12,12 +13,15 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
 
 #include "base/event_text.h"
 #include "service/kiv_server.h"
 #include "service/kiv_srv.h"
+#include "service/view_channel.h"
+#include "service/view_client.h"
 #include "shell/dialog_template.h"
 #include "shell/qt/ipv4_address_edit.h"
 #include "shell/resource_ids.h"
@@ -205,6 +209,118 @@ TEST_F(DialogTest, EscapeAndCloseBoxBehaveLikeExit)
     dialog->close();
     EXPECT_EQ(nullptr, host);
     EXPECT_FALSE(dialog->isVisible());
+}
+
+TEST_F(DialogTest, SaysOnceThatAServiceNowRunsOnTheStation)
+{
+    QTemporaryDir directory;
+    const std::string socket = directory.filePath(QStringLiteral("view")).toStdString();
+    dialog->watchForService(socket);
+    boost::asio::io_context io;
+    const auto listener = kiv::view::openViewListener(io, socket);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return dialog->windowTitle().contains("service now runs"); }, 3000));
+    EXPECT_NE(nullptr, host) << "the dialog's own service goes on";
+}
+
+// The dialog as the view of the service: the service's view channel over its
+// server, the dialog through a client of it, and a beacon on loopback.
+class ViewDialogTest : public ::testing::Test
+{
+protected:
+    QTemporaryDir directory;
+    const std::string socket = directory.filePath(QStringLiteral("view")).toStdString();
+    KivSrv* host = nullptr;
+    std::unique_ptr<kiv::ViewChannel> channel;
+    kiv::ViewClient client{socket};
+    kiv::ViewStatusSource source{client};
+    std::unique_ptr<VarnDialog> dialog;
+    UdpPeer beacon{"10.0.0.9", kiv::kWatchdogPort, UdpPeer::Where::Here, true};
+
+    void startService()
+    {
+        host = new KivSrv;
+        auto listener = kiv::view::openViewListener(host->server()->ioContext(), socket);
+        channel = std::make_unique<kiv::ViewChannel>(*host->server(), std::move(listener));
+    }
+    void stopService()
+    {
+        channel.reset();
+        delete host;
+        host = nullptr;
+    }
+    void SetUp() override
+    {
+        startService();
+        client.start();
+        ASSERT_EQ(kiv::ViewLink::connected, client.waitForFirstAnswer(std::chrono::seconds(5)));
+        dialog = std::make_unique<VarnDialog>(source);
+        dialog->show();
+        beacon.setMulticastInterface("10.0.0.9");
+    }
+    void TearDown() override
+    {
+        dialog.reset();
+        stopService();
+        gEventText.take();
+    }
+    // Announces the beacon; whether the dialog shows it within `bound` ms.
+    bool beaconShown(int bound)
+    {
+        return beacon.sendTo(kAnnouncement, kiv::kBeaconGroup, kiv::kWatchdogPort) &&
+               QTest::qWaitFor([&] { return text(*dialog, IDC_BEACON_TEXT0).startsWith("10.0.0.9 : pump 3 : "); },
+                               bound);
+    }
+};
+
+const char* const kWaitingLine = "The VarnWin32 service is not running; waiting for it";
+
+TEST_F(ViewDialogTest, BeaconsOfTheServiceAppearWithinASecond)
+{
+    EXPECT_EQ("VarnWin32 (service)", dialog->windowTitle());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !text(*dialog, IDC_HOST_NAME).isEmpty(); }, 3000));
+    EXPECT_TRUE(beaconShown(1000)) << text(*dialog, IDC_BEACON_TEXT0).toStdString();
+}
+
+TEST_F(ViewDialogTest, PingTargetGoesOutFromTheServiceToTheGroupAndEachBeacon)
+{
+    UdpPeer group("0.0.0.0", kiv::kWatchdogPort, UdpPeer::Where::Here, true);
+    group.joinGroup(kiv::kBeaconGroup, "127.0.0.1");
+    ASSERT_TRUE(beaconShown(3000));
+    group.drain(std::chrono::milliseconds(50));
+    beacon.drain(std::chrono::milliseconds(50));
+    type(*dialog->findChild<kiv::qt::Ipv4AddressEdit*>(QString::number(IDC_PING_ADDRESS)), "10.1.2.3");
+    QTest::mouseClick(dialog->control(IDC_SET_PING_TARGET), Qt::LeftButton);
+    const std::string command = "<setPingTarget>10.1.2.3</setPingTarget>";
+    int groupCommands = 0;
+    while (auto datagram = group.receive(std::chrono::milliseconds(1000)))
+        groupCommands += datagram->data == command;
+    EXPECT_EQ(3, groupCommands);
+    const auto unicast = beacon.receive(std::chrono::milliseconds(2000));
+    EXPECT_EQ(command, unicast ? unicast->data : "nothing");
+}
+
+TEST_F(ViewDialogTest, ExitClosesTheViewOnlyAndTheServiceAnswersOn)
+{
+    QTest::mouseClick(dialog->control(IDC_EXIT), Qt::LeftButton);
+    EXPECT_FALSE(dialog->isVisible());
+    ASSERT_NE(nullptr, kiv::KivServer::instance());
+    UdpPeer requester("127.0.0.1", 0);
+    ASSERT_TRUE(requester.sendTo("STATUS_REQUEST ", "127.0.0.1", kiv::kCommandPort));
+    const auto answer = requester.receive(std::chrono::milliseconds(3000));
+    EXPECT_EQ(0u, answer ? answer->data.find("<status>") : std::string::npos);
+}
+
+TEST_F(ViewDialogTest, ServiceRestartedShowsTheWaitingLineThenTheViewIsBack)
+{
+    QWidget* indicator = dialog->control(IDC_BEACON_INDICATOR0);
+    ASSERT_TRUE(beaconShown(3000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return centreColour(indicator) == QColor(0, 255, 0); }, 3000));
+    stopService();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return text(*dialog, IDC_BEACON_TEXT0) == kWaitingLine; }, 3000));
+    EXPECT_EQ(QColor(205, 205, 205), centreColour(indicator));
+    startService();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !text(*dialog, IDC_HOST_NAME).isEmpty(); }, 5000));
+    EXPECT_NE(kWaitingLine, text(*dialog, IDC_BEACON_TEXT0));
 }
 
 TEST(AddressEntry, FieldsMoveOnAndBlankReadsAsZero)
