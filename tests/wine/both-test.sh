@@ -5,14 +5,12 @@
 #   wine-session.sh both-test.sh VarnWin32-VERSION.msi varn-dialog-probe.exe
 #
 # A silent install with MODE=both puts in the service (RUNNING, answering,
-# the firewall rules for its program) and VarnWin32.exe with its shortcut
-# and the Run value; the program the Run value starts is the view of the
-# service: it shows a beacon's text, its ping target goes out through the
-# service, and Exit leaves the service RUNNING and answering. The uninstall
-# leaves nothing. Then the switch of a station where a user's dialog runs:
-# MODE=dialog, the dialog started, MODE=both over it: the dialog is not
-# ended and becomes the view, the service starts; MODE=service takes the
-# dialog's program and Run value and leaves the service running.
+# the firewall rules for its program) and VarnWin32.exe with the Run value;
+# the uninstall leaves nothing. Then the switch of a station where a user's
+# dialog runs: MODE=dialog, the dialog started from a console, MODE=both
+# over it: the dialog is not ended, the Run value comes, the service is
+# registered once the installer has waited for the port; MODE=service takes
+# the dialog's program and Run value and leaves the service running.
 set -u
 msi=${1:?installer}
 probe_exe=${2:?varn-dialog-probe.exe}
@@ -20,19 +18,15 @@ here=$(cd "$(dirname "$0")" && pwd)
 
 local_address=10.1.2.5   # the namespace's interface (tests/netns/run-in-netns.sh)
 requester=10.0.0.9
-beacon_address=10.0.0.10
 deadline_ms=30000
-view_caption="VarnWin32 (service)"
 # Shortcuts are not turned into desktop entries outside the prefix.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-};winemenubuilder.exe=d"
 
 work=$(mktemp -d /tmp/varn-both.XXXXXX)
 dialog=""
-beacon=""
 failed=0
 cleanup() {
-  touch "$work/stop"
-  for pid in $beacon $dialog; do kill "$pid" 2>/dev/null; done
+  [ -n "$dialog" ] && kill "$dialog" 2>/dev/null
   wait 2>/dev/null
   rm -rf "$work"
 }
@@ -47,11 +41,6 @@ service_state() { wine_out sc query VarnWin32 | awk '/STATE/ {print $4}'; }
 service_running() { [ "$(service_state)" = RUNNING ]; }
 answers() { python3 "$here/peer.py" status "$requester" "$local_address" "$1" >/dev/null 2>&1; }
 run_command() { wine_out reg query "$run_key" /v VarnWin32 | sed -n 's/^ *VarnWin32  *REG_SZ  *//p'; }
-# The dialog as the Run value starts it at logon.
-start_dialog() {
-  WINEDEBUG=-all wine cmd /c "$(run_command)" >/dev/null 2>&1 &
-  dialog=$!
-}
 check_clean() {
   service_state | grep -q . && fail "the service is still there ($(service_state))"
   [ ! -e "$install_dir" ] || fail "$install_dir is still there: $(ls "$install_dir")"
@@ -71,54 +60,36 @@ poll 10 service_running || fail "the service is $(service_state), not RUNNING"
 wine_out sc query VarnWin32 | grep STATE | sed 's/^/   /'
 answers 20 || fail "the service does not answer a status request"
 
-step "the dialog the Run value starts is the view of the service"
-start_dialog
-probe wait-window "$view_caption" "$deadline_ms" || fail "no dialog \"$view_caption\""
-: >"$work/received"
-python3 "$here/peer.py" beacon "$beacon_address" "pump 3" "hall B" 10.1.2.77 2 240 "$work/received" "$work/stop" &
-beacon=$!
-probe wait-text 40041 "$beacon_address : pump 3 : hall B : " "$deadline_ms" || fail "the view shows no beacon text"
-probe text 40041 | sed 's/^/   slot 0: /'
-
-step "the view's ping target goes out through the service"
-probe set-address 10.1.2.3 && probe command 40025 || fail "Set Ping Target IP"
-command_seen() { grep -qF "b'<setPingTarget>10.1.2.3</setPingTarget>'" "$work/received"; }
-poll 20 command_seen || fail "the beacon got no <setPingTarget> command"
-probe wait-text 40033 "10.1.2.3" "$deadline_ms" || fail "the view does not show the ping target"
-
-step "Exit closes the view only: the service RUNNING and answering"
-probe command 1 || fail "no Exit"
-wait_exit "$dialog" 10
-echo "   the view ended with status $?"
-dialog=""
-service_running || fail "the service is $(service_state) after the view's Exit"
-answers 5 || fail "the service does not answer after the view's Exit"
-
 step "the uninstall leaves no service, file, Run value or registry key"
 msiexec /x "$msi" || fail "the uninstall failed"
 check_clean
 
-step "MODE=both over a running dialog: the dialog goes on as the view, the service starts"
+step "MODE=both over a running dialog: the dialog is not ended"
 msiexec /i "$msi" MODE=dialog || fail "the install of the dialog failed"
 [ -z "$(run_command)" ] || fail "a Run value with MODE=dialog"
-start_dialog
-poll 30 answers 1 || fail "the dialog does not answer"
+(cd "$install_dir" && WINEDEBUG=-all wine 'C:\Program Files\VarnWin32\VarnWin32.exe' >/dev/null 2>&1) &
+dialog=$!
+poll 3 answers 1 || fail "the dialog does not answer"
 msiexec /i "$msi" MODE=both || fail "the switch to both failed"
-grep -a 'UDP port 45654' "$work/last.log" | sed 's/^.*VarnWin32: /   log: /'
+grep -a 'VarnWin32: UDP port' "$work/last.log" | sed 's/^.*VarnWin32: /   log: /'
 running "$dialog" || fail "the switch ended the running dialog"
+probe wait-window "Varn Win32" "$deadline_ms" || fail "no dialog after the switch"
 [ -n "$(run_command)" ] || fail "no Run value after the switch to both"
-probe wait-window "$view_caption" "$deadline_ms" || fail "the running dialog did not become the view"
-poll 10 service_running || fail "the service is $(service_state) after the switch"
+service_state | grep -q . || fail "the service is not registered after the switch"
+# The dialog closed by its user; Wine's service manager has no recovery to
+# start the service then (README, Deploying on Windows).
+probe close || fail "could not close the dialog"
+wait_exit "$dialog" 10 >/dev/null
+dialog=""
+wine_out net start VarnWin32 >/dev/null
+poll 10 service_running || fail "the service is $(service_state) once the dialog is closed"
 
 step "MODE=service over both: the dialog's program and Run value go, the service runs on"
 msiexec /i "$msi" MODE=service || fail "the switch to the service failed"
 [ -e "$install_dir/VarnWin32.exe" ] && fail "VarnWin32.exe is still there"
 [ -z "$(run_command)" ] || fail "the Run value is still there"
 service_running || fail "the service is $(service_state) after the switch"
-running "$dialog" || fail "the switch ended the running view"
-probe command 1 >/dev/null
-wait_exit "$dialog" 10 >/dev/null
-dialog=""
+answers 5 || fail "the service does not answer after the switch"
 msiexec /x "$msi" || fail "the uninstall failed"
 check_clean
 
