@@ -23,19 +23,6 @@ constexpr std::array<int, kBeaconSlotCount> kBeaconIndicatorIds = {
 constexpr std::array<int, kBeaconSlotCount> kPingIndicatorIds = {
     IDC_PING_INDICATOR0, IDC_PING_INDICATOR1, IDC_PING_INDICATOR2};
 
-BeaconView viewOf(const BeaconTracker& beacon)
-{
-    BeaconView view;
-    view.missedTicksShown = beacon.mMissedTicksShown;
-    view.pingTargetHealth = beacon.mPingTargetHealth;
-    view.messageCount = beacon.mMessageCount;
-    view.ipAddressText = beacon.mIpAddressText;
-    view.name = beacon.mName;
-    view.location = beacon.mLocation;
-    view.pingTarget = beacon.mPingTarget;
-    return view;
-}
-
 // Name and location each shown on its own terms: one beacon may send UTF-8
 // in one and a Windows code page in the other.
 BeaconView withShownNames(BeaconView beacon)
@@ -118,65 +105,60 @@ StatusPanel::StatusPanel(StatusView& view, KivSrv* const& host)
 }
 
 StatusPanel::StatusPanel(StatusView& view, ServerSource server)
-    : mView(view), mServer(std::move(server))
+    : mView(view),
+      mOwnSource(std::make_unique<ServerStatusSource>(std::move(server))),
+      mSource(*mOwnSource)
 {
 }
 
-KivServer* StatusPanel::server() const
-{
-    return mServer();
-}
+StatusPanel::StatusPanel(StatusView& view, StatusSource& source) : mView(view), mSource(source) {}
 
 void StatusPanel::refreshStatusPanel()
 {
-    KivServer* srv = server();
-    std::array<BeaconView, kBeaconSlotCount> beacons{};
-    if (srv != nullptr) {
-        srv->withBeacons([](BeaconSlots& slots) {
-            for (BeaconTracker& beacon : slots)
-                beacon.mMissedTicksShown = beacon.mMissedTicks;
-        });
-        // getPingHealth zeroes the stored health of a slot without a ping
-        // target under the lock itself; writing its answer back here, under
-        // a second lock, would undo an announcement taken in between.
-        for (int slot = 0; slot < kBeaconSlotCount; ++slot)
-            srv->getPingHealth(slot);
-        // One consistent copy: the worker may update a slot between any two
-        // of the steps above, never inside this copy.
-        srv->withBeacons([&beacons](BeaconSlots& slots) {
-            for (int slot = 0; slot < kBeaconSlotCount; ++slot)
-                beacons[slot] = viewOf(slots[slot]);
-        });
+    const bool available = mSource.available();
+    BeaconViews beacons{};
+    if (available)
+        beacons = mSource.refreshBeacons();
+    // A view waiting for its service says so in the first slot's line.
+    const std::string problem = available ? std::string() : mSource.problem();
+
+    for (int slot = 0; slot < kBeaconSlotCount; ++slot) {
+        const std::string fallback = slot == 0 ? problem : std::string();
+        showText(kBeaconTextIds[slot], available ? beaconText(withShownNames(beacons[slot])) : fallback);
     }
-
     for (int slot = 0; slot < kBeaconSlotCount; ++slot)
-        showText(kBeaconTextIds[slot],
-                 srv != nullptr ? beaconText(withShownNames(beacons[slot])) : std::string());
-    for (int slot = 0; slot < kBeaconSlotCount; ++slot)
-        showText(kPingTextIds[slot], srv != nullptr ? pingTargetText(beacons[slot]) : std::string());
+        showText(kPingTextIds[slot], available ? pingTargetText(beacons[slot]) : std::string());
 
-    if (srv != nullptr) {
+    if (available) {
         for (int slot = 0; slot < kBeaconSlotCount; ++slot)
             setBeaconState(slot, beaconStateFor(beacons[slot].missedTicksShown));
         for (int slot = 0; slot < kBeaconSlotCount; ++slot)
             if (const std::optional<int> state = pingStateFor(beacons[slot].pingTargetHealth))
                 setPingState(slot, *state);
+    } else if (!problem.empty()) {
+        // Nothing is known while the service is away.
+        for (int slot = 0; slot < kBeaconSlotCount; ++slot) {
+            setBeaconState(slot, -1);
+            setPingState(slot, -1);
+        }
     }
 
-    showText(IDC_CPU, srv != nullptr ? srv->getCpuUsageText() : std::string());
+    showText(IDC_CPU, available ? mSource.cpuText() : std::string());
 
     if (!mStaticInfoShown && mViewShown) {
         mStaticInfoShown = true;
-        showText(IDC_OS_DESC, KivSrv::getOsDescText());
+        showText(IDC_OS_DESC, mSource.osDescText());
         mView.loadStaticResources();
         mFramesLoaded = true;
         mView.showRadarFrame(1);
+    } else if (mStaticInfoShown && mSource.osDescFollows()) {
+        showText(IDC_OS_DESC, mSource.osDescText());
     }
 
-    showText(IDC_HOST_NAME, srv != nullptr ? srv->hostNameText() : std::string());
-    showText(IDC_LOCAL_IP_IN_COMMON, srv != nullptr ? srv->localIpInCommonText() : std::string());
+    showText(IDC_HOST_NAME, available ? mSource.hostNameText() : std::string());
+    showText(IDC_LOCAL_IP_IN_COMMON, available ? mSource.localIpInCommonText() : std::string());
 
-    const std::string events = KivSrv::takeEventText();
+    const std::string events = mSource.takeEventText();
     for (const std::string& piece : splitEventText(events)) {
         const std::string entry = displayText(piece);
         mView.addListEntry(IDC_EVENT_LIST, entry);
@@ -202,87 +184,56 @@ void StatusPanel::onSetPingTarget()
                   static_cast<int>((address >> 16) & 0xff), static_cast<int>((address >> 8) & 0xff),
                   static_cast<int>(address & 0xff));
     mView.setControlText(IDC_PING_TARGET_SHOWN, dotted);
-    if (KivServer* srv = server())
-        sendPingTarget(*srv, address);
+    if (mSource.available())
+        mSource.sendPingTarget(address);
     debugLog("[%d]\n", static_cast<std::int32_t>(address));
 }
 
 std::string StatusPanel::getBeaconText(int slot)
 {
-    KivServer* srv = server();
-    if (srv == nullptr)
+    if (!mSource.available())
         return std::string();
-    return beaconText(srv->withBeacons([slot](BeaconSlots& slots) { return viewOf(slots.at(slot)); }));
+    return beaconText(mSource.beacon(slot));
 }
 
 std::string StatusPanel::getPingTargetText(int slot)
 {
-    KivServer* srv = server();
-    if (srv == nullptr)
+    if (!mSource.available())
         return std::string();
-    return pingTargetText(
-        srv->withBeacons([slot](BeaconSlots& slots) { return viewOf(slots.at(slot)); }));
+    return pingTargetText(mSource.beacon(slot));
 }
 
 void StatusPanel::setBeaconState(int slot, int state)
 {
-    KivServer* srv = server();
-    if (srv == nullptr)
-        return;
-    const bool changed = srv->withBeacons([slot, state](BeaconSlots& slots) {
-        BeaconTracker& beacon = slots.at(slot);
-        if (beacon.mBeaconState == state)
-            return false;
-        beacon.mBeaconState = state;
-        return true;
-    });
-    if (changed && mViewShown)
-        mView.repaintIndicator(kBeaconIndicatorIds.at(slot));
+    if (mSource.storeIndicatorState(slot, false, state) && mViewShown)
+        mView.repaintIndicator(kBeaconIndicatorIds.at(static_cast<std::size_t>(slot)));
 }
 
 void StatusPanel::setPingState(int slot, int state)
 {
-    KivServer* srv = server();
-    if (srv == nullptr)
-        return;
-    const bool changed = srv->withBeacons([slot, state](BeaconSlots& slots) {
-        BeaconTracker& beacon = slots.at(slot);
-        if (beacon.mPingState == state)
-            return false;
-        beacon.mPingState = state;
-        return true;
-    });
-    if (changed && mViewShown)
-        mView.repaintIndicator(kPingIndicatorIds.at(slot));
+    if (mSource.storeIndicatorState(slot, true, state) && mViewShown)
+        mView.repaintIndicator(kPingIndicatorIds.at(static_cast<std::size_t>(slot)));
 }
 
 std::optional<int> StatusPanel::indicatorState(int controlId)
 {
     const std::optional<IndicatorSlot> which = indicatorSlotOf(controlId);
-    KivServer* srv = server();
-    if (!which || srv == nullptr)
+    if (!which)
         return std::nullopt;
-    return srv->withBeacons([&which](BeaconSlots& slots) {
-        const BeaconTracker& beacon = slots[which->slot];
-        return which->ping ? beacon.mPingState : beacon.mBeaconState;
-    });
+    return mSource.indicatorState(which->slot, which->ping);
 }
 
 std::optional<IndicatorBrush> StatusPanel::paintIndicator(int controlId,
                                                           IndicatorBrush (*brushForState)(int))
 {
     const std::optional<IndicatorSlot> which = indicatorSlotOf(controlId);
-    KivServer* srv = server();
-    if (!which || srv == nullptr)
+    if (!which)
         return std::nullopt;
-    return srv->withBeacons([&which, brushForState](BeaconSlots& slots) {
-        BeaconTracker& beacon = slots[which->slot];
-        const int state = which->ping ? beacon.mPingState : beacon.mBeaconState;
-        // A state without a colour keeps the brush last stored for the slot.
-        if (IndicatorBrush brush = brushForState(state))
-            beacon.mIndicatorBrush = brush;
-        return beacon.mIndicatorBrush;
-    });
+    const std::optional<int> state = mSource.indicatorState(which->slot, which->ping);
+    if (!state)
+        return std::nullopt;
+    // A state without a colour keeps the brush last stored for the slot.
+    return mSource.storeIndicatorBrush(which->slot, brushForState(*state));
 }
 
 void StatusPanel::advanceAnimation()
@@ -326,9 +277,7 @@ void StatusPanel::setViewShown(bool shown)
 
 void sendPingTarget(KivServer& server, std::uint32_t address)
 {
-    // Sent by the worker, which owns the channel's socket; a failed send is
-    // logged and added to the event text there, and the dialog goes on.
-    server.postPingTarget(address);
+    ServerStatusSource([&server] { return &server; }).sendPingTarget(address);
 }
 
 }  // namespace kiv

@@ -15,8 +15,11 @@
 #include <string>
 #include <vector>
 
+#include <memory>
+
 #include "beacon/beacon_tracker.h"
 #include "service/kiv_server.h"
+#include "shell/status_source.h"
 
 namespace kiv {
 
@@ -47,17 +50,6 @@ public:
     virtual std::uint32_t readPingAddress() = 0;
 };
 
-// One consistent copy of what the panel shows of a beacon slot.
-struct BeaconView {
-    std::int32_t missedTicksShown = -1;
-    std::int32_t pingTargetHealth = -1;
-    std::int32_t messageCount = 0;
-    std::string ipAddressText;
-    std::string name;
-    std::string location;
-    std::string pingTarget;
-};
-
 std::string beaconText(const BeaconView& beacon);
 std::string pingTargetText(const BeaconView& beacon);
 // -1 grey (not heard yet), 0 green, 1 yellow, 2 red.
@@ -83,6 +75,9 @@ public:
     // every call, so a host deleted on "Exit" is seen at once.
     StatusPanel(StatusView& view, KivSrv* const& host);
     StatusPanel(StatusView& view, ServerSource server);
+    // Any other source (the service through the view channel); it must
+    // outlive the panel.
+    StatusPanel(StatusView& view, StatusSource& source);
 
     // The 500 ms refresh.
     void refreshStatusPanel();
@@ -98,7 +93,7 @@ public:
     void setPingState(int slot, int state);
 
     // The state an indicator control is painted in, read from its slot;
-    // nullopt for any other control or without a watchdog server.
+    // nullopt for any other control or without a source of indicators.
     std::optional<int> indicatorState(int controlId);
     // As indicatorState, and stores `brush` in the slot as the brush the
     // indicator was last painted with. Returns the slot's brush.
@@ -119,13 +114,13 @@ public:
     bool staticInfoShown() const { return mStaticInfoShown; }
 
 private:
-    KivServer* server() const;
     // Sets a control's text, as displayText shows `bytes`, unless it
     // already shows exactly this text or the view cannot be seen.
     void showText(int controlId, const std::string& bytes);
 
     StatusView& mView;
-    ServerSource mServer;
+    std::unique_ptr<StatusSource> mOwnSource;
+    StatusSource& mSource;
     bool mStaticInfoShown = false;
     bool mFramesLoaded = false;
     int mAnimationFrame = 0;

@@ -4,9 +4,13 @@
 
 #include <vector>
 
+#include "base/debug_log.h"
 #include "base/event_text.h"
+#include "net/view_endpoint.h"
 #include "service/kiv_srv.h"
+#include "service/view_client.h"
 #include "shell/resource_ids.h"
+#include "shell/status_source.h"
 
 namespace kiv::win32 {
 namespace {
@@ -26,9 +30,94 @@ const HBRUSH gGreenBrush = ::CreateSolidBrush(kGreen);
 const HBRUSH gYellowBrush = ::CreateSolidBrush(kYellow);
 const HBRUSH gRedBrush = ::CreateSolidBrush(kRed);
 
+// The caption of the dialog as a view of the station's service.
+constexpr wchar_t kViewCaption[] = L"VarnWin32 (service)";
+constexpr wchar_t kServiceGoneCaption[] =
+    L"VarnWin32 (the VarnWin32 service was removed; close VarnWin32 and start it again)";
+// Every this many refreshes (3 s) the dialog looks whether the station's
+// service came or went.
+constexpr int kModeCheckRefreshes = 6;
+
 HWND gDialog = nullptr;
 DialogView gView(::GetModuleHandleW(nullptr));
-StatusPanel gPanel(gView, gServiceHost);
+// Where the service is viewed; whether the service manager (not a test's
+// pipe) says if it is installed.
+std::string gViewAddress;
+bool gAskServiceManager = true;
+// The view of the service: its client and what the panel reads of it; null
+// for the standalone program.
+std::unique_ptr<ViewClient> gClient;
+std::unique_ptr<ViewStatusSource> gViewSource;
+// Made at the dialog's first message, and again when it becomes the other
+// kind (a new panel: nothing it shows is taken from the other).
+std::unique_ptr<StatusPanel> gPanel;
+std::wstring gStandaloneCaption;
+int gRefreshesSinceModeCheck = 0;
+
+void makePanel()
+{
+    if (gViewSource)
+        gPanel = std::make_unique<StatusPanel>(gView, *gViewSource);
+    else
+        gPanel = std::make_unique<StatusPanel>(gView, gServiceHost);
+}
+
+void useClient(std::unique_ptr<ViewClient> client)
+{
+    gPanel.reset();
+    gViewSource.reset();
+    gClient = std::move(client);
+    if (gClient)
+        gViewSource = std::make_unique<ViewStatusSource>(*gClient);
+}
+
+// The service was installed while this dialog watched the station itself:
+// the ports go to the service, the dialog becomes its view.
+void becomeView(HWND dialog)
+{
+    infoLog("VarnWin32: the VarnWin32 service is installed on this station; this dialog becomes its view\n");
+    delete gServiceHost;
+    gServiceHost = nullptr;
+    auto client = std::make_unique<ViewClient>(gViewAddress);
+    client->start();
+    useClient(std::move(client));
+    gView.clearList(IDC_EVENT_LIST);
+    makePanel();
+    ::SetWindowTextW(dialog, kViewCaption);
+}
+
+// The service was removed while this dialog viewed it: the dialog watches
+// the station itself, as the standalone program, once the ports are free.
+void becomeStandalone(HWND dialog)
+{
+    try {
+        gServiceHost = new KivSrv;
+    } catch (...) {
+        // The ports are not free yet (the service still stopping): the
+        // caption says it, and the next check tries again.
+        ::SetWindowTextW(dialog, kServiceGoneCaption);
+        return;
+    }
+    infoLog("VarnWin32: the VarnWin32 service was removed from this station; this dialog watches it itself\n");
+    useClient(nullptr);
+    gView.clearList(IDC_EVENT_LIST);
+    makePanel();
+    ::SetWindowTextW(dialog, gStandaloneCaption.c_str());
+}
+
+void checkMode(HWND dialog)
+{
+    if (++gRefreshesSinceModeCheck < kModeCheckRefreshes)
+        return;
+    gRefreshesSinceModeCheck = 0;
+    if (!gClient && gServiceHost != nullptr) {
+        if (view::serviceInstalled(gViewAddress))
+            becomeView(dialog);
+    } else if (gClient && gAskServiceManager && !view::serviceInstalled(gViewAddress)) {
+        // A test's pipe that is gone is only its service away.
+        becomeStandalone(dialog);
+    }
+}
 
 IndicatorBrush brushForState(int state)
 {
@@ -95,31 +184,33 @@ INT_PTR onCommand(HWND dialog, int commandId)
     case IDC_CANCEL:
         return endProgram(dialog, commandId);
     case IDC_SET_PING_TARGET:
-        gPanel.onSetPingTarget();
+        gPanel->onSetPingTarget();
         return FALSE;
     case IDC_CLEAR:
-        gPanel.onClearEvents();
+        gPanel->onClearEvents();
         return FALSE;
     default:
         return FALSE;
     }
 }
 
-void onTimer(WPARAM timerId)
+void onTimer(HWND dialog, WPARAM timerId)
 {
-    if (timerId == IDT_ANIMATION)
-        gPanel.advanceAnimation();
-    else if (timerId == IDT_REFRESH && gServiceHost != nullptr)
-        gPanel.refreshStatusPanel();
+    if (timerId == IDT_ANIMATION) {
+        gPanel->advanceAnimation();
+    } else if (timerId == IDT_REFRESH && (gServiceHost != nullptr || gClient)) {
+        checkMode(dialog);
+        gPanel->refreshStatusPanel();
+    }
 }
 
 // Hidden or minimised, the radar stands still and nothing is drawn; the
 // refresh goes on, so no event is lost meanwhile.
 void followVisibility(HWND dialog, bool shown)
 {
-    if (shown == gPanel.viewShown())
+    if (shown == gPanel->viewShown())
         return;
-    gPanel.setViewShown(shown);
+    gPanel->setViewShown(shown);
     if (shown)
         ::SetTimer(dialog, IDT_ANIMATION, kAnimationMilliseconds, nullptr);
     else
@@ -132,13 +223,13 @@ void followVisibility(HWND dialog, bool shown)
 INT_PTR onCtlColorStatic(HDC context, HWND control)
 {
     const int controlId = ::GetDlgCtrlID(control);
-    const std::optional<int> state = gPanel.indicatorState(controlId);
+    const std::optional<int> state = gPanel->indicatorState(controlId);
     if (!state)
         return FALSE;
     const COLORREF colour = indicatorColour(*state);
     if (colour != CLR_INVALID)
         ::SetBkColor(context, colour);
-    const std::optional<IndicatorBrush> brush = gPanel.paintIndicator(controlId, brushForState);
+    const std::optional<IndicatorBrush> brush = gPanel->paintIndicator(controlId, brushForState);
     if (!brush || *brush == nullptr)
         return FALSE;
     return reinterpret_cast<INT_PTR>(*brush);
@@ -280,18 +371,38 @@ HWND mainDialog()
     return gDialog;
 }
 
+void setDialogMode(const std::string& viewAddress, std::unique_ptr<ViewClient> client)
+{
+    gViewAddress = viewAddress;
+    gAskServiceManager = viewAddress == view::defaultAddress();
+    useClient(std::move(client));
+}
+
+void closeView()
+{
+    useClient(nullptr);
+}
+
 INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam)
 {
     try {
         if (gDialog == nullptr) {
             gDialog = dialog;
             gView.attach(dialog);
+            if (!gPanel)
+                makePanel();
             ::SetTimer(dialog, IDT_REFRESH, kRefreshMilliseconds, nullptr);
             ::SetTimer(dialog, IDT_ANIMATION, kAnimationMilliseconds, nullptr);
         }
         switch (message) {
-        case WM_INITDIALOG:
+        case WM_INITDIALOG: {
+            std::array<wchar_t, 256> caption{};
+            ::GetWindowTextW(dialog, caption.data(), static_cast<int>(caption.size()));
+            gStandaloneCaption = caption.data();
+            if (gClient)
+                ::SetWindowTextW(dialog, kViewCaption);
             return TRUE;
+        }
         case DM_GETDEFID:
             // Enter with the focus in the address entry: the dialog manager
             // asks for the default button, and it is "Set Ping Target IP"
@@ -305,7 +416,7 @@ INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
         case WM_COMMAND:
             return onCommand(dialog, LOWORD(wParam));
         case WM_TIMER:
-            onTimer(wParam);
+            onTimer(dialog, wParam);
             return FALSE;
         case WM_SIZE:
             if (wParam == SIZE_MINIMIZED)

@@ -6,10 +6,15 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "shell/art/radar_art.h"
 #include "shell/status_panel.h"
+
+namespace kiv {
+class ViewClient;
+}
 
 namespace kiv::win32 {
 
@@ -56,5 +61,15 @@ INT_PTR CALLBACK dialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
 
 // The window dialogProc stores on its first message; null before that.
 HWND mainDialog();
+
+// Where the station's service is viewed, and the dialog as its view: the
+// panel reads `client`, the caption says so, and the dialog's exits leave
+// the service running. Without a client the dialog is the standalone
+// program over gServiceHost. Either way the dialog looks every few seconds
+// whether the service came or went and becomes the other kind, saying so
+// in its caption. Call before the dialog is made.
+void setDialogMode(const std::string& viewAddress, std::unique_ptr<ViewClient> client);
+// Ends the view's client, if the dialog still has one (after the dialog).
+void closeView();
 
 }  // namespace kiv::win32

@@ -7,6 +7,12 @@
 // preshutdown; its log lines go to the Application log as well. Started
 // from a console, it runs in the foreground until Ctrl+C, Ctrl+Break or the
 // console closes, with its log lines on standard error.
+//
+// Either way it serves the view channel on the server's worker: the pipe
+// \\.\pipe\VarnWin32\view, or the one --view-socket names. A pipe that
+// cannot be made is one error line and the service runs on without views:
+// the station is watched first (a pipe of that name made by someone else
+// must not keep the watchdog from starting).
 #include <windows.h>
 
 #include <tlhelp32.h>
@@ -19,7 +25,10 @@
 
 #include "base/debug_log.h"
 #include "base/service_options.h"
+#include "net/view_endpoint.h"
+#include "service/kiv_server.h"
 #include "service/kiv_srv.h"
+#include "service/view_channel.h"
 #include "shell/service_control.h"
 #include "shell/startup_failure.h"
 #include "shell/win32/command_line.h"
@@ -73,6 +82,25 @@ void writeToStandardError(kiv::LogLevel, const std::string& line)
         text.push_back('\n');
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fflush(stderr);
+}
+
+// The view channel over the host's server; null (after one error line) when
+// its pipe cannot be made.
+std::unique_ptr<kiv::ViewChannel> serveViews(kiv::KivSrv& host)
+{
+    const std::string given = kiv::serviceOptions().viewSocket;
+    const std::string address = given.empty() ? kiv::view::defaultAddress() : given;
+    try {
+        std::unique_ptr<kiv::view::ViewListener> listener =
+            kiv::view::openViewListener(host.server()->ioContext(), address);
+        infoLog("View channel: listening on %s\n", listener->address().c_str());
+        return std::make_unique<kiv::ViewChannel>(*host.server(), std::move(listener));
+    } catch (const std::exception& error) {
+        errorLog("VarnWin32 service: the view pipe %s could not be made (%s); the station is watched, "
+                 "but no dialog can show it\n",
+                 address.c_str(), error.what());
+        return nullptr;
+    }
 }
 
 // ---- Under the Service Control Manager -------------------------------------
@@ -196,10 +224,13 @@ void WINAPI serviceMain(DWORD argc, LPWSTR* argv)
         }
     }
     if (host) {
+        std::unique_ptr<kiv::ViewChannel> views = serveViews(*host);
         gServiceHost = host.get();
         gServiceControl.running();
         ::WaitForSingleObject(gServiceStop, INFINITE);
         gServiceHost = nullptr;
+        // The channel's close runs on the worker: before the host ends it.
+        views.reset();
         host.reset();
         infoLog("VarnWin32 service stopped\n");
     }
@@ -246,9 +277,11 @@ int runInConsole()
         kiv::reportStartupFailure(error);
         return static_cast<int>(kExitStartupFailed);
     }
+    std::unique_ptr<kiv::ViewChannel> views = serveViews(*host);
     gServiceHost = host.get();
     ::WaitForSingleObject(gConsoleStop, INFINITE);
     gServiceHost = nullptr;
+    views.reset();
     host.reset();
     ::SetEvent(gConsoleStopped);
     return 0;

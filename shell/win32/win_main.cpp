@@ -1,16 +1,22 @@
 // VarnWin32.exe: starts the watchdog service, then runs the main dialog
-// until "Exit", Esc or the close box.
+// until "Exit", Esc or the close box. Where the service VarnWin32 is
+// installed on the station, the dialog is its view instead and never opens
+// the watchdog's ports.
 #include <windows.h>
 
 #include <commctrl.h>
 
 #include <array>
+#include <chrono>
 #include <exception>
+#include <memory>
 #include <string>
 
 #include "base/debug_log.h"
 #include "base/service_options.h"
+#include "net/view_endpoint.h"
 #include "service/kiv_srv.h"
+#include "service/view_client.h"
 #include "shell/resource_ids.h"
 #include "shell/startup_failure.h"
 #include "shell/win32/command_line.h"
@@ -22,6 +28,9 @@ constexpr int kLoadStringBufferSize = 100;
 constexpr int kExitStartupFailed = 1;
 constexpr int kExitNoDialog = 2;
 constexpr char kMessageCaption[] = "VarnWin32";
+// How long the start waits for the service's first answer before the dialog
+// shows (and waits on, saying so, when the service is not running).
+constexpr std::chrono::milliseconds kFirstAnswerWait{1000};
 
 void tellOperator(const std::string& text)
 {
@@ -64,14 +73,29 @@ int runProgram(HINSTANCE instance)
     controls.dwICC = ICC_INTERNET_CLASSES;
     ::InitCommonControlsEx(&controls);
 
-    try {
-        gServiceHost = new kiv::KivSrv;
-    } catch (const std::exception& error) {
-        tellOperator(kiv::describeStartupFailure(error));
-        return kExitStartupFailed;
-    } catch (...) {
-        tellOperator("VarnWin32 cannot start: the service failed to start.");
-        return kExitStartupFailed;
+    const std::string viewAddress =
+        kiv::serviceOptions().viewSocket.empty() ? kiv::view::defaultAddress() : kiv::serviceOptions().viewSocket;
+    if (kiv::view::serviceInstalled(viewAddress)) {
+        auto client = std::make_unique<kiv::ViewClient>(viewAddress);
+        client->start();
+        const kiv::ViewLink link = client->waitForFirstAnswer(kFirstAnswerWait);
+        if (link == kiv::ViewLink::accessDenied || link == kiv::ViewLink::refused) {
+            tellOperator(link == kiv::ViewLink::accessDenied ? kiv::view::accessDeniedAdvice() : client->problem());
+            return kExitStartupFailed;
+        }
+        infoLog("VarnWin32: the view of the VarnWin32 service at %s\n", viewAddress.c_str());
+        kiv::win32::setDialogMode(viewAddress, std::move(client));
+    } else {
+        kiv::win32::setDialogMode(viewAddress, nullptr);
+        try {
+            gServiceHost = new kiv::KivSrv;
+        } catch (const std::exception& error) {
+            tellOperator(kiv::describeStartupFailure(error));
+            return kExitStartupFailed;
+        } catch (...) {
+            tellOperator("VarnWin32 cannot start: the service failed to start.");
+            return kExitStartupFailed;
+        }
     }
 
     const INT_PTR result = ::DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_VARNWIN32), nullptr,
@@ -80,6 +104,7 @@ int runProgram(HINSTANCE instance)
         const DWORD error = ::GetLastError();
         delete gServiceHost;
         gServiceHost = nullptr;
+        kiv::win32::closeView();
         tellOperator("VarnWin32 cannot show its window: dialog " + std::to_string(IDD_VARNWIN32) +
                      " could not be created (error " + std::to_string(error) + ").");
         return kExitNoDialog;
@@ -88,6 +113,7 @@ int runProgram(HINSTANCE instance)
     // (a WM_QUIT, say) must not leave the worker running.
     delete gServiceHost;
     gServiceHost = nullptr;
+    kiv::win32::closeView();
     return 0;
 }
 

@@ -30,6 +30,14 @@ constexpr wchar_t kDialogClass[] = L"#32770";
 constexpr char kMainCaption[] = "Varn Win32";
 constexpr DWORD kPollMilliseconds = 100;
 
+// The main dialog's caption: the standalone program's, or the one
+// VARN_PROBE_CAPTION names (the dialog as a view of the service).
+std::string mainCaption()
+{
+    const char* caption = std::getenv("VARN_PROBE_CAPTION");
+    return caption != nullptr && *caption != '\0' ? caption : kMainCaption;
+}
+
 int usage()
 {
     std::fprintf(stderr, "varn-dialog-probe: bad arguments (see the source for the commands)\n");
@@ -69,7 +77,7 @@ bool waitFor(DWORD milliseconds, Check check)
 
 HWND mainControl(int id)
 {
-    const HWND dialog = findDialog(kMainCaption);
+    const HWND dialog = findDialog(mainCaption());
     return dialog != nullptr ? ::GetDlgItem(dialog, id) : nullptr;
 }
 
@@ -203,14 +211,14 @@ int run(const std::vector<std::string>& args)
     }
     if ((command == "command" && args.size() == 2) || (command == "command-to" && args.size() == 3)) {
         const bool toMain = command == "command";
-        const HWND window = findDialog(toMain ? kMainCaption : args[1]);
+        const HWND window = findDialog(toMain ? mainCaption() : args[1]);
         if (window == nullptr)
             return 1;
         const int id = number(toMain ? 1 : 2);
         return ::PostMessageA(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0) ? 0 : 1;
     }
     if (command == "close" && args.size() == 1) {
-        const HWND dialog = findDialog(kMainCaption);
+        const HWND dialog = findDialog(mainCaption());
         return dialog != nullptr && ::PostMessageA(dialog, WM_CLOSE, 0, 0) ? 0 : 1;
     }
     return usage();
