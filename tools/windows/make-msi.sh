@@ -2,14 +2,16 @@
 # Packs VarnWin32.exe and VarnWin32Service.exe into a Windows Installer
 # package with wixl (Debian's msitools) from varnwin32.wxs, then sets with
 # msibuild what wixl cannot express:
-# - the Run value's component is installed only with AUTOSTART=1, and taken
-#   along whenever the dialog is removed (an uninstall, a switch to the
-#   service): a component whose condition is false would be left behind;
-# - a fresh installation puts in the feature of MODE only (the Condition
+# - the Run value's component is installed only with AUTOSTART=1 or
+#   MODE=both, and taken along whenever the dialog is removed (an uninstall,
+#   a switch to the service): a component whose condition is false would be
+#   left behind;
+# - a fresh installation puts in the features of MODE only (the Condition
 #   rows);
 # - the Event Log source's message file is an expandable string;
-# - the keys of the kept settings and of the Event Log source go with their
-#   components, subkeys and all (Registry rows named "-");
+# - the key of the kept settings goes with the install folder, the last
+#   component of every mode, and the Event Log source's with its component,
+#   subkeys and all (Registry rows named "-");
 # - AUTOSTART, MODE and the service's options reach the elevated part of an
 #   installation started by a user (secure properties).
 #
@@ -44,24 +46,23 @@ msi=$stage/package.msi
 [ -s "$msi" ] || { echo "make-msi: wixl made no package" >&2; exit 1; }
 sql() { msibuild "$msi" -q "$1"; }
 
-sql "UPDATE \`Component\` SET \`Condition\` = 'AUTOSTART=\"1\" OR REMOVE~=\"ALL\" OR REMOVE><\"Dialog\"' WHERE \`Component\` = 'Autostart'"
+sql "UPDATE \`Component\` SET \`Condition\` = 'AUTOSTART=\"1\" OR MODE=\"both\" OR REMOVE~=\"ALL\" OR REMOVE><\"Dialog\"' WHERE \`Component\` = 'Autostart'"
 sql "UPDATE \`Property\` SET \`Value\` = 'OLDERVERSIONFOUND;NEWERVERSIONFOUND;AUTOSTART;MODE;ALLOW_CONFIG_FROM;ALLOW_STATUS_FROM;STATUS_RATE;SPREAD' WHERE \`Property\` = 'SecureCustomProperties'"
 sql "CREATE TABLE \`Condition\` (\`Feature_\` CHAR(38) NOT NULL, \`Level\` SHORT NOT NULL, \`Condition\` CHAR(255) PRIMARY KEY \`Feature_\`, \`Level\`)"
 sql "INSERT INTO \`Condition\` (\`Feature_\`, \`Level\`, \`Condition\`) VALUES ('Dialog', 0, 'NOT Installed AND MODE=\"service\"')"
-sql "INSERT INTO \`Condition\` (\`Feature_\`, \`Level\`, \`Condition\`) VALUES ('Service', 0, 'NOT Installed AND MODE<>\"service\"')"
+sql "INSERT INTO \`Condition\` (\`Feature_\`, \`Level\`, \`Condition\`) VALUES ('Service', 0, 'NOT Installed AND MODE=\"dialog\"')"
 # The Event Log reads the message file's path as an expandable string.
 sql "UPDATE \`Registry\` SET \`Value\` = '#%[#VarnWin32Service.exe]' WHERE \`Name\` = 'EventMessageFile'"
 # HKLM is root 2.
-sql "INSERT INTO \`Registry\` (\`Registry\`, \`Root\`, \`Key\`, \`Name\`, \`Component_\`) VALUES ('DialogSettingsKey', 2, 'Software\\VarnWin32', '-', 'DialogSettings')"
-sql "INSERT INTO \`Registry\` (\`Registry\`, \`Root\`, \`Key\`, \`Name\`, \`Component_\`) VALUES ('ServiceSettingsKey', 2, 'Software\\VarnWin32', '-', 'ServiceSettings')"
+sql "INSERT INTO \`Registry\` (\`Registry\`, \`Root\`, \`Key\`, \`Name\`, \`Component_\`) VALUES ('SettingsKey', 2, 'Software\\VarnWin32', '-', 'InstallFolder')"
 sql "INSERT INTO \`Registry\` (\`Registry\`, \`Root\`, \`Key\`, \`Name\`, \`Component_\`) VALUES ('EventSourceKey', 2, 'SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\VarnWin32', '-', 'EventSource')"
 
 table() { msiinfo export "$msi" "$1" | tr -d '\r'; }
 table Property | grep -q '^SecureCustomProperties.*;AUTOSTART;MODE;ALLOW_CONFIG_FROM;ALLOW_STATUS_FROM;STATUS_RATE;SPREAD$' ||
   { echo "make-msi: the secure properties are not set" >&2; exit 1; }
-table Component | grep -q 'AUTOSTART="1"' || { echo "make-msi: the Run value's condition is not set" >&2; exit 1; }
+table Component | grep -q 'AUTOSTART="1" OR MODE="both"' || { echo "make-msi: the Run value's condition is not set" >&2; exit 1; }
 [ "$(table Condition | grep -c 'NOT Installed AND MODE')" = 2 ] ||
   { echo "make-msi: the features' conditions are not set" >&2; exit 1; }
-[ "$(table Registry | grep -cP '\t-\t')" = 3 ] || { echo "make-msi: the keys' removal is not set" >&2; exit 1; }
+[ "$(table Registry | grep -cP '\t-\t')" = 2 ] || { echo "make-msi: the keys' removal is not set" >&2; exit 1; }
 mv "$msi" "$output"
 echo "built $output"

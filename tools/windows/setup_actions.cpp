@@ -9,12 +9,18 @@
 // installer never leaves a service that will not start.
 // RefuseOtherOptions stops an installation that gives an installed service
 // of the same version other options, which would not reach it.
+// WaitForPort, between the service's registration and its start, waits for
+// the dialogs running on their own to let go of the service's port.
+#include "service/kiv_server.h"  // before windows.h: Asio takes Winsock 2 first
+
 #include <windows.h>
 
 #include <msi.h>
 #include <msiquery.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/service_options.h"
@@ -51,6 +57,19 @@ void tellInstaller(MSIHANDLE install, INSTALLMESSAGE type, const std::string& te
     ::MsiCloseHandle(record);
 }
 
+// Whether UDP port `port` can be bound on every address now: no other
+// socket holds it, whatever its options.
+bool portFree(unsigned short port)
+{
+    boost::asio::io_context io;
+    boost::asio::ip::udp::socket socket(io);
+    boost::system::error_code error;
+    socket.open(boost::asio::ip::udp::v4(), error);
+    if (!error)
+        socket.bind(boost::asio::ip::udp::endpoint(boost::asio::ip::address_v4::any(), port), error);
+    return !error;
+}
+
 }  // namespace
 
 extern "C" __declspec(dllexport) UINT __stdcall CheckServiceOptions(MSIHANDLE install)
@@ -78,4 +97,33 @@ extern "C" __declspec(dllexport) UINT __stdcall RefuseOtherOptions(MSIHANDLE ins
                   "version does not change. Uninstall it and install it again with the new options, or install a "
                   "newer version with them.");
     return ERROR_INSTALL_FAILURE;
+}
+
+extern "C" __declspec(dllexport) UINT __stdcall WaitForPort(MSIHANDLE install)
+{
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kLongest = std::chrono::seconds(30);
+    const std::string port = std::to_string(kiv::kCommandPort);
+    const Clock::time_point start = Clock::now();
+    bool free = portFree(kiv::kCommandPort);
+    if (free) {
+        tellInstaller(install, INSTALLMESSAGE_INFO, "VarnWin32: UDP port " + port + " is free for the service");
+        return ERROR_SUCCESS;
+    }
+    tellInstaller(install, INSTALLMESSAGE_INFO,
+                  "VarnWin32: UDP port " + port + " is in use; waiting for the dialogs to become views of the service");
+    while (!free && Clock::now() - start < kLongest) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        free = portFree(kiv::kCommandPort);
+    }
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+    if (free)
+        tellInstaller(install, INSTALLMESSAGE_INFO,
+                      "VarnWin32: UDP port " + port + " free for the service after " + std::to_string(waited) + " ms");
+    else
+        tellInstaller(install, INSTALLMESSAGE_INFO,
+                      "VarnWin32: UDP port " + port + " still in use after " + std::to_string(waited) +
+                          " ms, by a program that does not give it up (a dialog of an earlier version?); the "
+                          "service starts by its recovery 5 s after that program ends");
+    return ERROR_SUCCESS;
 }
