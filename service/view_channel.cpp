@@ -22,6 +22,9 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kBacklogBytes = kMaxQueuedBytes / 2;
 constexpr std::size_t kReadBytes = 4096;
 constexpr std::chrono::seconds kAcceptRetry{1};
+// A connection that has not said hello by then gives its place back: the
+// places are few, and a viewer says hello at once.
+constexpr std::chrono::seconds kHelloWait{10};
 
 Frame share(std::string frame)
 {
@@ -76,6 +79,7 @@ struct ViewChannel::Viewer : std::enable_shared_from_this<Viewer> {
     bool closeWhenWritten = false;
     // What this viewer was last sent: the next state is a delta from it.
     view::ViewState last;
+    std::unique_ptr<boost::asio::steady_timer> helloTimer;
     std::deque<Frame> queue;
     std::size_t queuedBytes = 0;
     std::size_t frontWritten = 0;
@@ -194,9 +198,29 @@ struct ViewChannel::Room : std::enable_shared_from_this<Room> {
                                 kMaxViewers, kMaxViewers));
         } else {
             viewer->counted = true;
+            awaitHello(viewer);
             read(viewer);
         }
         accept();
+    }
+
+    void awaitHello(const std::shared_ptr<Viewer>& viewer)
+    {
+        viewer->helloTimer = std::make_unique<boost::asio::steady_timer>(io, kHelloWait);
+        std::weak_ptr<Room> weak = weak_from_this();
+        std::weak_ptr<Viewer> weakViewer = viewer;
+        viewer->helloTimer->async_wait([weak, weakViewer](const boost::system::error_code& error) {
+            auto room = weak.lock();
+            auto v = weakViewer.lock();
+            if (error || !room || !v || v->attached || v->closed)
+                return;
+            guarded("ViewChannel::handle_hello_wait", [&] {
+                room->warn(room->malformedWarning, "no hello",
+                           "View channel: " + v->peer + " closed: it said no hello within " +
+                               std::to_string(kHelloWait.count()) + " s\n");
+                room->drop(v);
+            });
+        });
     }
 
     void read(const std::shared_ptr<Viewer>& viewer)
@@ -277,6 +301,8 @@ struct ViewChannel::Room : std::enable_shared_from_this<Room> {
     void attach(const std::shared_ptr<Viewer>& viewer)
     {
         viewer->attached = true;
+        if (viewer->helloTimer)
+            viewer->helloTimer->cancel();
         infoLog("View channel: %s attached (%zu of %zu viewers)\n", viewer->peer.c_str(), counted(), kMaxViewers);
         send(viewer, share(view::encodeHello()));
         viewer->last = server.viewState();
@@ -374,6 +400,8 @@ struct ViewChannel::Room : std::enable_shared_from_this<Room> {
         if (viewer->closed)
             return;
         viewer->closed = true;
+        if (viewer->helloTimer)
+            viewer->helloTimer->cancel();
         viewer->stream->close();
         viewer->queue.clear();
         viewer->queuedBytes = 0;

@@ -220,6 +220,14 @@ TEST_F(ViewChannelTest, JunkOversizedAndWrongVersionCloseOnlyTheirConnection)
     EXPECT_EQ(1u, viewers());
 }
 
+TEST_F(ViewChannelTest, AConnectionThatSaysNoHelloGivesItsPlaceBack)
+{
+    RawViewer silent(path);
+    EXPECT_FALSE(silent.next(20s));
+    EXPECT_TRUE(log.contains("View channel: uid 0 closed: it said no hello within 10 s\n"));
+    EXPECT_EQ(0u, viewers());
+}
+
 TEST_F(ViewChannelTest, TheSeventeenthViewerIsRefused)
 {
     std::vector<std::unique_ptr<RawViewer>> attached;
