@@ -82,7 +82,7 @@ bool Ipv4AddressEdit::eventFilter(QObject* watched, QEvent* event)
         if (watched != field)
             continue;
         if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter) {
-            emit returnPressed();
+            Q_EMIT returnPressed();
             return true;
         }
         if ((key->key() == Qt::Key_Period || key->key() == Qt::Key_Space) && i < 3) {

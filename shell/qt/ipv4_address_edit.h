@@ -26,7 +26,7 @@ public:
     void clear();
     QLineEdit* field(int index) const { return mFields[static_cast<std::size_t>(index)]; }
 
-signals:
+Q_SIGNALS:
     void returnPressed();
 
 protected:

@@ -58,7 +58,7 @@ public:
     // The control with this id (its object name), or null.
     QWidget* control(int controlId) const;
 
-public slots:
+public Q_SLOTS:
     void reject() override;
 
 protected:
