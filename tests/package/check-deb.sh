@@ -120,6 +120,11 @@ for line in Type=notify WatchdogSec=10s Restart=on-failure RestartPreventExitSta
   grep -qxF "$line" "$unit" || fail "the unit lacks $line"
 done
 
+exposure=$(systemd-analyze security --offline=yes --root="$work/tree" varnwin32.service 2>/dev/null |
+  sed -n 's/.*Overall exposure level for varnwin32.service: \([0-9.]*\).*/\1/p')
+echo "   exposure: ${exposure:-?}"
+awk -v e="${exposure:-99}" 'BEGIN { exit !(e <= 2.0) }' || fail "exposure ${exposure:-?} above 2.0"
+
 step "the view socket: 0660 root:varnwin32 for the service, the group made by sysusers.d"
 socket=$work/tree/lib/systemd/system/varnwin32-view.socket
 for line in ListenStream=/run/varnwin32/view SocketMode=0660 SocketUser=root SocketGroup=varnwin32 \
@@ -127,10 +132,6 @@ for line in ListenStream=/run/varnwin32/view SocketMode=0660 SocketUser=root Soc
   grep -qxF "$line" "$socket" || fail "the socket unit lacks $line"
 done
 grep -qxE 'g +varnwin32 +-' "$work/tree/usr/lib/sysusers.d/varnwin32.conf" || fail "sysusers.d does not make the group varnwin32"
-exposure=$(systemd-analyze security --offline=yes --root="$work/tree" varnwin32.service 2>/dev/null |
-  sed -n 's/.*Overall exposure level for varnwin32.service: \([0-9.]*\).*/\1/p')
-echo "   exposure: ${exposure:-?}"
-awk -v e="${exposure:-99}" 'BEGIN { exit !(e <= 2.0) }' || fail "exposure ${exposure:-?} above 2.0"
 
 step "maintainer scripts"
 for script in postinst prerm postrm; do
