@@ -116,7 +116,7 @@ for line in Type=notify WatchdogSec=10s Restart=on-failure RestartPreventExitSta
   DynamicUser=yes ProtectSystem=strict ProtectHome=yes PrivateTmp=yes NoNewPrivileges=yes \
   "RestrictAddressFamilies=AF_INET AF_NETLINK AF_UNIX" CapabilityBoundingSet= \
   MemoryDenyWriteExecute=yes SystemCallFilter=@system-service WantedBy=multi-user.target \
-  Sockets=varnwin32-view.socket After=varnwin32-view.socket PrivateUsers=yes; do
+  Sockets=varnwin32-view.socket After=varnwin32-view.socket User=varnwin32-service PrivateUsers=yes; do
   grep -qxF "$line" "$unit" || fail "the unit lacks $line"
 done
 

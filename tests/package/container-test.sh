@@ -82,7 +82,7 @@ step "mmdebstrap: a minimal Debian 12 root with systemd, then apt-get install$na
 cp "${packages[@]}" "$work/"
 copy_in=()
 for deb in "${packages[@]}" "$work/$old"; do copy_in+=("--customize-hook=copy-in $work/$(basename "$deb") /tmp"); done
-if ! mmdebstrap --variant=minbase --include=systemd-sysv,dbus \
+if ! mmdebstrap --variant=minbase --include=systemd-sysv,dbus --dpkgopt=force-unsafe-io \
   "${copy_in[@]}" \
   --customize-hook="chroot \"\$1\" apt-get install -y$names >$work/install.log 2>&1" \
   --customize-hook="chroot \"\$1\" dpkg -L varnwin32-service varnwin32 varnwin32-tools >$work/files" \
