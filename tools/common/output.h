@@ -18,6 +18,11 @@ std::string fieldValue(const std::string& value);
 // " key=value key=value ..."
 std::string fieldsText(const Fields& fields);
 
+// `value` as a JSON string, quotes included. Valid UTF-8 stays as it is;
+// each byte that is not part of it stands for the character of that code
+// (ISO 8859-1), so any bytes give valid JSON.
+std::string jsonString(const std::string& value);
+
 // Local wall-clock time of day, "HH:MM:SS.mmm".
 std::string clockTime(std::chrono::system_clock::time_point when);
 

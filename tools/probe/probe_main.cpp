@@ -1,4 +1,5 @@
-// varn-probe: asks a workstation for its status and plays a watchdog server.
+// varn-probe: asks a workstation for its status, plays a watchdog server, and
+// shows the state of the service on this station through its view channel.
 #include <array>
 #include <chrono>
 #include <csignal>
@@ -19,6 +20,7 @@
 #include "tools/common/udp.h"
 #include "tools/common/wire_text.h"
 #include "tools/probe/probe_options.h"
+#include "tools/probe/probe_view.h"
 
 namespace asio = boost::asio;
 using asio::ip::udp;
@@ -385,6 +387,8 @@ int main(int argc, char** argv)
             std::fputs(kProbeHelp, stdout);
             return 0;
         }
+        if (options.command == ProbeCommand::View)
+            return view(options);
         return options.command == ProbeCommand::Status ? status(options) : listen(options);
     });
 }

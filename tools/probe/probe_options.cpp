@@ -1,5 +1,6 @@
 #include "tools/probe/probe_options.h"
 
+#include "net/view_endpoint.h"
 #include "service/kiv_server.h"
 
 namespace kiv::tools {
@@ -12,6 +13,8 @@ constexpr double kDefaultListenSeconds = 60;
 
 std::vector<OptionRule> rulesFor(ProbeCommand command)
 {
+    if (command == ProbeCommand::View)
+        return {{"view-socket", true, false}, {"once", false, false}, {"json", false, false}};
     if (command == ProbeCommand::Status)
         return {{"port", true, false},     {"from", true, false},     {"count", true, false},
                 {"duration", true, false}, {"forever", false, false}, {"rate", true, false},
@@ -27,7 +30,7 @@ ProbeOptions parseProbeOptions(const std::vector<std::string>& tokens)
 {
     ProbeOptions options;
     if (tokens.empty())
-        throw UsageError("no command given (status or listen)");
+        throw UsageError("no command given (status, listen or view)");
     if (tokens[0] == "-h" || tokens[0] == "--help" || tokens[0] == "help") {
         options.help = true;
         return options;
@@ -36,8 +39,10 @@ ProbeOptions parseProbeOptions(const std::vector<std::string>& tokens)
         options.command = ProbeCommand::Status;
     else if (tokens[0] == "listen")
         options.command = ProbeCommand::Listen;
+    else if (tokens[0] == "view")
+        options.command = ProbeCommand::View;
     else
-        throw UsageError("unknown command '" + tokens[0] + "' (status or listen)");
+        throw UsageError("unknown command '" + tokens[0] + "' (status, listen or view)");
 
     const ParsedArguments arguments =
         parseArguments(std::vector<std::string>(tokens.begin() + 1, tokens.end()), rulesFor(options.command), tokens[0]);
@@ -47,6 +52,17 @@ ProbeOptions parseProbeOptions(const std::vector<std::string>& tokens)
     }
     options.quiet = arguments.has("quiet");
     options.showText = arguments.has("text");
+
+    if (options.command == ProbeCommand::View) {
+        if (!arguments.positional.empty())
+            throw UsageError("unexpected argument '" + arguments.positional[0] + "'");
+        options.viewSocket = arguments.value("view-socket", view::defaultAddress());
+        if (options.viewSocket.empty())
+            throw UsageError("--view-socket needs a path");
+        options.json = arguments.has("json");
+        options.once = arguments.has("once") || options.json;
+        return options;
+    }
 
     if (options.command == ProbeCommand::Listen) {
         if (!arguments.positional.empty())
@@ -78,14 +94,16 @@ ProbeOptions parseProbeOptions(const std::vector<std::string>& tokens)
     return options;
 }
 
-const char* const kProbeHelp = R"(varn-probe: asks a VarnWin32 workstation for its status, and plays a watchdog server
-that prints the workstation's keep-alives, reports and CPU alarms.
+const char* const kProbeHelp = R"(varn-probe: asks a VarnWin32 workstation for its status, plays a watchdog server
+that prints the workstation's keep-alives, reports and CPU alarms, and shows the live
+state of the VarnWin32 service on this station.
 
 Usage:
   varn-probe status ADDR [--port PORT] [--from ADDR] [--count N | --duration S | --forever]
                     [--rate PER_S] [--in-flight K] [--timeout MS] [--quiet] [--text]
   varn-probe listen --port PORT [--bind ADDR] [--count N] [--duration S | --forever]
                     [--quiet] [--text]
+  varn-probe view [--view-socket PATH] [--once] [--json]
   varn-probe --version
 
 Commands:
@@ -96,6 +114,11 @@ Commands:
            (every 30 s), status report (right after a configuration, then every
            600 s) and CPU alarm, with the sender, the arrival time and the time since
            the previous one of its kind from that sender.
+  view     attach to the service's view channel, as the dialog does, and print the
+           three beacon slots with their state words, the ping targets, CPU, host
+           name, the address in common, and each event item as it comes. While the
+           service is away it prints "The VarnWin32 service is not running; waiting
+           for it" and carries on by itself when the service is back.
 
 status:
   --port PORT      the workstation's command port (default 45654)
@@ -116,6 +139,10 @@ listen:
   --forever        no time limit; stop with Ctrl+C
   --quiet          print only the summary
   --text           print the whole text of each message as well
+view:
+  --view-socket PATH  the service's view socket (default /run/varnwin32/view)
+  --once           print one snapshot and exit (waits up to 5 s for the service)
+  --json           print that snapshot as one JSON object (implies --once)
 
 Output: one line per event, then one line "summary ..."; fields are key=value, times
 in microseconds (_us) or seconds (_s). For status:
@@ -126,12 +153,25 @@ turned away (nothing listens on the port). Exit status: 0 at least one reply, or
 listen heard what --count asked for; 1 no reply at all, or fewer datagrams than
 --count; 2 the command line is wrong.
 
+For view, one line per slot and one for the station, again when they change:
+  slot slot=1 state=current address=10.1.2.11 name=press-4 location=hall count=12
+       missedTicks=0 pingTarget=10.1.2.3 health=2 pingState=good
+  station cpu=3 host=ws-17 inCommon=10.1.2.5 os="..."
+  event text="..."
+A slot's state is current (heard within two ticks), late (two missed), lost (three
+or more) or none (no beacon); pingState good (health 2 or more), bad (0 or less,
+or no ping target) or, at health 1, as it was. view runs until Ctrl+C or SIGTERM
+(exit 0); it exits 1 when this user may not view the service or the service refuses
+it, and with --once also when no service answers within 5 s.
+
 Examples:
   varn-probe status 10.1.2.5
   varn-probe status 10.1.2.5 --count 10000 --in-flight 8 --quiet
   varn-probe status 10.1.2.5 --rate 500 --in-flight 16 --duration 60 --quiet
   varn-probe listen --port 5000 --duration 120
   varn-probe listen --port 5000 --bind 10.1.2.1 --count 1 --text
+  varn-probe view
+  varn-probe view --json | python3 -m json.tool
 )";
 
 }  // namespace kiv::tools

@@ -9,7 +9,7 @@
 
 namespace kiv::tools {
 
-enum class ProbeCommand { Status, Listen };
+enum class ProbeCommand { Status, Listen, View };
 
 struct ProbeOptions {
     bool help = false;
@@ -23,6 +23,9 @@ struct ProbeOptions {
     RunLimit limit;
     bool quiet = false;     // no line per event, only the summary
     bool showText = false;  // the whole text of each datagram as well
+    std::string viewSocket;  // view: where the service's view channel is
+    bool once = false;       // view: one snapshot, then exit
+    bool json = false;       // view: that snapshot as one JSON object
 };
 
 ProbeOptions parseProbeOptions(const std::vector<std::string>& tokens);
