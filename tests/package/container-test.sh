@@ -81,7 +81,7 @@ names=$(for deb in "${packages[@]}"; do printf ' /tmp/%s' "$(basename "$deb")"; 
 step "mmdebstrap: a minimal Debian 12 root with systemd, then apt-get install$names"
 cp "${packages[@]}" "$work/"
 copy_in=()
-for deb in "${packages[@]}" "$work/$old"; do copy_in+=("--customize-hook=copy-in $work/$(basename "$deb") /tmp"); done
+for deb in "${packages[@]}"; do copy_in+=("--customize-hook=copy-in $work/$(basename "$deb") /tmp"); done
 if ! mmdebstrap --variant=minbase --include=systemd-sysv,dbus --dpkgopt=force-unsafe-io \
   "${copy_in[@]}" \
   --customize-hook="chroot \"\$1\" apt-get install -y$names >$work/install.log 2>&1" \
@@ -213,8 +213,10 @@ for proc in /proc/[0-9]*; do
 done
 
 step "upgrade: the dialog of 1.0.0.5 alone, then apt-get install the dialog of $version"
-inside dpkg -i "/tmp/$old" >"$work/old.log" 2>&1 || { cat "$work/old.log"; fail "dpkg -i $old"; }
-inside apt-get install -y "/tmp/$(basename "${packages[1]}")" "/tmp/$(basename "$package")" >"$work/upgrade.log" 2>&1 ||
+# The booted root has a /tmp of its own.
+cp "$work/$old" "$work/$(basename "${packages[1]}")" "$work/$(basename "$package")" "$root/var/tmp/"
+inside dpkg -i "/var/tmp/$old" >"$work/old.log" 2>&1 || { cat "$work/old.log"; fail "dpkg -i $old"; }
+inside apt-get install -y "/var/tmp/$(basename "${packages[1]}")" "/var/tmp/$(basename "$package")" >"$work/upgrade.log" 2>&1 ||
   { tail -n 20 "$work/upgrade.log"; fail "apt-get install over 1.0.0.5 failed"; }
 [ "$(inside dpkg-query -W -f '${Version} ${db:Status-Abbrev}' varnwin32)" = "$version ii " ] || fail "the dialog is not $version"
 active || fail "the service is not active after the upgrade"
