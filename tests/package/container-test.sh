@@ -159,7 +159,7 @@ grep -q 'UdpKivServer::handle_receive' "$work/debug" && fail "debug lines in the
 step "the view socket is 0660 root:varnwin32; outside the group refused, inside a snapshot"
 socket_mode() { inside stat -c '%a %U:%G' /run/varnwin32/view 2>&1; }
 [ "$(socket_mode)" = "660 root:varnwin32" ] || fail "the view socket is $(socket_mode)"
-inside useradd -m outsider && inside useradd -m -G varnwin32 operator || fail "useradd"
+inside useradd -m outsider && inside useradd -m -G varnwin32 watcher || fail "useradd"
 as() {  # USER COMMAND...: the command as that user with that user's groups
   local user=$1
   shift
@@ -170,7 +170,7 @@ outsider_status=$?
 [ "$outsider_status" = 1 ] || fail "varn-probe view --once outside the group: status $outsider_status, not 1: $(cat "$work/outsider")"
 grep -qF 'add you to the group varnwin32 (adduser outsider varnwin32)' "$work/outsider" ||
   fail "no advice for the user outside the group: $(cat "$work/outsider")"
-as operator varn-probe view --once >"$work/snapshot" 2>&1 || fail "varn-probe view --once in the group: $(cat "$work/snapshot")"
+as watcher varn-probe view --once >"$work/snapshot" 2>&1 || fail "varn-probe view --once in the group: $(cat "$work/snapshot")"
 grep -qF "$(inside hostname)" "$work/snapshot" || fail "the snapshot does not name the host: $(cat "$work/snapshot")"
 
 step "SIGSTOP: the watchdog kills the stalled service and it is restarted"
