@@ -2,11 +2,13 @@
 # Inspects the three Debian packages that tools/package/build-deb.sh made
 # (nothing is installed): lintian finds no errors in any; each lists its own
 # files; the service's control data depends on what the service links and
-# nothing graphical, and conflicts with the dialog's; the settings file is a
-# conffile; systemd-analyze verify accepts the unit as unpacked, beside the
-# binary it starts; the unit reads the settings file, is supervised, stays
-# stopped after a wrong option and is hardened as intended; the maintainer
-# scripts parse.
+# nothing graphical, the dialog's on the service of its version, and neither
+# conflicts with the other; the settings file is a conffile; systemd-analyze
+# verify accepts the unit and the view socket's as unpacked, beside the
+# binary; the unit reads the settings file, is supervised, stays stopped
+# after a wrong option, takes the view socket and is hardened as intended;
+# the socket is 0660 root:varnwin32 and sysusers.d makes the group; the
+# maintainer scripts parse.
 #
 #   tests/package/check-deb.sh [PACKAGE_DIR]     (default build-pkg)
 set -u
@@ -51,7 +53,8 @@ executable() {  # PACKAGE PROGRAM
   grep -q "^-rwxr-xr-x .* \./usr/bin/$2\$" "$work/listing" || fail "$2 is not executable"
 }
 expect "$service_deb" /usr/bin/varnwin32-service /usr/share/man/man1/varnwin32-service.1.gz \
-  /lib/systemd/system/varnwin32.service /etc/default/varnwin32 /usr/share/doc/varnwin32-service/copyright
+  /lib/systemd/system/varnwin32.service /lib/systemd/system/varnwin32-view.socket \
+  /usr/lib/sysusers.d/varnwin32.conf /etc/default/varnwin32 /usr/share/doc/varnwin32-service/copyright
 executable "$service_deb" varnwin32-service
 expect "$dialog_deb" /usr/bin/varnwin32 /usr/share/man/man1/varnwin32.1.gz /usr/share/applications/varnwin32.desktop \
   /usr/share/varnwin32/varnwin32-autostart.desktop /usr/share/icons/hicolor/16x16/apps/varnwin32.png \
@@ -66,7 +69,7 @@ grep -q 'varnwin32\.desktop\|/usr/bin/varnwin32$\|varn-probe' "$work/contents" &
 contents "$dialog_deb" >"$work/contents"
 grep -q 'varnwin32-service\|systemd' "$work/contents" && fail "the dialog package holds the service's files"
 
-step "control: versions, dependencies, the conflict"
+step "control: versions, dependencies, no conflict"
 depends_on() {  # PACKAGE DEPENDENCY: true when Depends names it
   local depends
   depends=$(dpkg-deb -f "$1" Depends)
@@ -82,18 +85,22 @@ done
 if dpkg-deb -f "$service_deb" Depends | grep -qiE 'qt|libgl|libx|mesa|fontconfig|libicu'; then
   fail "the service depends on graphical libraries: $(dpkg-deb -f "$service_deb" Depends)"
 fi
-for dependency in libc6 libstdc++6 libqt6widgets6 qt6-qpa-plugins; do
+for dependency in libc6 libstdc++6 libqt6widgets6 qt6-qpa-plugins "varnwin32-service (= $version)"; do
   depends_on "$dialog_deb" "$dependency" || fail "the dialog does not depend on $dependency"
 done
-[ "$(dpkg-deb -f "$service_deb" Conflicts)" = varnwin32 ] || fail "the service does not conflict with varnwin32"
-[ "$(dpkg-deb -f "$dialog_deb" Conflicts)" = varnwin32-service ] || fail "the dialog does not conflict with varnwin32-service"
+for package in "$service_deb" "$dialog_deb"; do
+  [ -z "$(dpkg-deb -f "$package" Conflicts)" ] || fail "$(basename "$package") conflicts: $(dpkg-deb -f "$package" Conflicts)"
+done
+# The dialog of 1.0.0.5 conflicted with the service; the one of 1.0.0.4 held its files.
+[ "$(dpkg-deb -f "$service_deb" Breaks)" = "varnwin32 (<< 1.0.0.6)" ] || fail "the service does not break the dialogs before 1.0.0.6"
+[ "$(dpkg-deb -f "$service_deb" Replaces)" = "varnwin32 (<< 1.0.0.5)" ] || fail "the service does not replace the single package of 1.0.0.4"
 
-step "systemd-analyze verify accepts the unit"
+step "systemd-analyze verify accepts the units"
 dpkg-deb -x "$service_deb" "$work/tree"
 dpkg-deb -e "$service_deb" "$work/control"
 # The system's own units (targets the unit refers to), beside the package's.
 cp -an /lib/systemd/system/. "$work/tree/lib/systemd/system/"
-systemd-analyze verify --man=no --root="$work/tree" varnwin32.service || fail "systemd-analyze verify"
+systemd-analyze verify --man=no --root="$work/tree" varnwin32.service varnwin32-view.socket || fail "systemd-analyze verify"
 
 step "the settings file, read by the unit, is a conffile"
 grep -qxF /etc/default/varnwin32 "$work/control/conffiles" || fail "/etc/default/varnwin32 is not listed in conffiles"
@@ -108,13 +115,23 @@ for line in Type=notify WatchdogSec=10s Restart=on-failure RestartPreventExitSta
   EnvironmentFile=-/etc/default/varnwin32 'ExecStart=/usr/bin/varnwin32-service $VARNWIN32_OPTS' \
   DynamicUser=yes ProtectSystem=strict ProtectHome=yes PrivateTmp=yes NoNewPrivileges=yes \
   "RestrictAddressFamilies=AF_INET AF_NETLINK AF_UNIX" CapabilityBoundingSet= \
-  MemoryDenyWriteExecute=yes SystemCallFilter=@system-service WantedBy=multi-user.target; do
+  MemoryDenyWriteExecute=yes SystemCallFilter=@system-service WantedBy=multi-user.target \
+  Sockets=varnwin32-view.socket After=varnwin32-view.socket User=varnwin32-service PrivateUsers=yes; do
   grep -qxF "$line" "$unit" || fail "the unit lacks $line"
 done
+
 exposure=$(systemd-analyze security --offline=yes --root="$work/tree" varnwin32.service 2>/dev/null |
   sed -n 's/.*Overall exposure level for varnwin32.service: \([0-9.]*\).*/\1/p')
 echo "   exposure: ${exposure:-?}"
 awk -v e="${exposure:-99}" 'BEGIN { exit !(e <= 2.0) }' || fail "exposure ${exposure:-?} above 2.0"
+
+step "the view socket: 0660 root:varnwin32 for the service, the group made by sysusers.d"
+socket=$work/tree/lib/systemd/system/varnwin32-view.socket
+for line in ListenStream=/run/varnwin32/view SocketMode=0660 SocketUser=root SocketGroup=varnwin32 \
+  Service=varnwin32.service PartOf=varnwin32.service RemoveOnStop=no WantedBy=sockets.target; do
+  grep -qxF "$line" "$socket" || fail "the socket unit lacks $line"
+done
+grep -qxE 'g +varnwin32 +-' "$work/tree/usr/lib/sysusers.d/varnwin32.conf" || fail "sysusers.d does not make the group varnwin32"
 
 step "maintainer scripts"
 for script in postinst prerm postrm; do
@@ -122,8 +139,11 @@ for script in postinst prerm postrm; do
   sh -n "$work/control/$script" || fail "$script does not parse"
 done
 grep -q 'deb-systemd-invoke start varnwin32.service' "$work/control/postinst" || fail "postinst starts nothing"
-grep -q 'deb-systemd-invoke stop varnwin32.service' "$work/control/prerm" || fail "prerm stops nothing"
-grep -q 'deb-systemd-helper purge varnwin32.service' "$work/control/postrm" || fail "postrm purges nothing"
+grep -q 'deb-systemd-invoke start varnwin32-view.socket' "$work/control/postinst" || fail "postinst starts no socket"
+grep -q 'systemd-sysusers varnwin32.conf' "$work/control/postinst" || fail "postinst makes no group"
+grep -q 'deb-systemd-invoke stop varnwin32-view.socket varnwin32.service' "$work/control/prerm" || fail "prerm stops nothing"
+grep -q 'deb-systemd-helper purge varnwin32-view.socket varnwin32.service' "$work/control/postrm" || fail "postrm purges nothing"
+grep -q 'groupdel varnwin32' "$work/control/postrm" || fail "postrm leaves the group"
 # The dialog replaces the one package of 1.0.0.4, which ran the service.
 dpkg-deb -e "$dialog_deb" "$work/dialog-control"
 [ -x "$work/dialog-control/preinst" ] && sh -n "$work/dialog-control/preinst" || fail "the dialog has no preinst that parses"

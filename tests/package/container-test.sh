@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
-# Installs varnwin32-service with apt into a minimal Debian 12 root made from
-# the archive (mmdebstrap), boots that root with systemd as PID 1
-# (systemd-nspawn -b, no network but its own loopback) and checks, as plant
-# IT would see it: the unit gets READY, the service answers a status
-# request, a service stopped with SIGSTOP is killed by the watchdog and
-# restarted, a wrong option in /etc/default/varnwin32 stops it with status 2
-# and its reason (no restart), its lines reach the journal with their
-# priorities, and apt-get purge leaves nothing of it behind. Also prints what
-# apt installs for the package in the fresh root (packages and MB).
+# Installs varnwin32 (the dialog), varnwin32-service and varnwin32-tools with
+# apt into a minimal Debian 12 root made from the archive (mmdebstrap), boots
+# that root with systemd as PID 1 (systemd-nspawn -b, no network but its own
+# loopback) and checks, as plant IT would see it: the unit gets READY, the
+# service answers a status request, the view socket is 0660 root:varnwin32,
+# varn-probe view --once is refused to a user outside the group and shows
+# the service's state to one inside, a service stopped with SIGSTOP is
+# killed by the watchdog and restarted, a wrong option in
+# /etc/default/varnwin32 stops it with status 2 and its reason (no restart),
+# its lines reach the journal with their priorities, and apt-get purge leaves
+# nothing of the three behind (no unit, socket unit, sysusers file or
+# group). Then a station of 1.0.0.5 with the dialog alone (the dialog package
+# with that version's relations: conflicting with the service, not depending
+# on it) is upgraded to this version with apt and ends with the service
+# running and the view socket in place. Also prints what apt installs for the
+# packages in the fresh root (packages and MB).
 #
 #   tests/package/container-test.sh [PACKAGE_DIR]    (default build-pkg; as root)
 #
@@ -22,6 +29,7 @@ dir=${1:-build-pkg}
 version=$(sed -n 's/^project(VarnWin32 VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
 arch=$(dpkg --print-architecture)
 package=$dir/varnwin32-service_${version}_${arch}.deb
+packages=("$package" "$dir/varnwin32_${version}_${arch}.deb" "$dir/varnwin32-tools_${version}_${arch}.deb")
 began=$(date +%s)
 
 skip() {
@@ -34,7 +42,7 @@ fail() {
 }
 step() { echo "-- $(($(date +%s) - began)) s: $*"; }
 
-[ -f "$package" ] || fail "no $package (run tools/package/build-deb.sh)"
+for deb in "${packages[@]}"; do [ -f "$deb" ] || fail "no $deb (run tools/package/build-deb.sh)"; done
 [ "$(id -u)" -eq 0 ] || skip "not root"
 command -v mmdebstrap >/dev/null 2>&1 || skip "no mmdebstrap (tools/setup/install-deps.sh installs it)"
 command -v systemd-nspawn >/dev/null 2>&1 || skip "no systemd-nspawn (package systemd-container)"
@@ -57,22 +65,39 @@ cleanup() {
 trap cleanup EXIT
 rm -rf --one-file-system "$root"
 
-# The root: Debian 12's minimal base with systemd as init, and the package
-# installed by apt as an administrator does, from the file.
-step "mmdebstrap: a minimal Debian 12 root with systemd, then apt-get install ./$(basename "$package")"
-cp "$package" "$work/"
-if ! mmdebstrap --variant=minbase --include=systemd-sysv,dbus \
-  --customize-hook="copy-in $work/$(basename "$package") /tmp" \
-  --customize-hook="chroot \"\$1\" apt-get install -y /tmp/$(basename "$package") >$work/install.log 2>&1" \
-  --customize-hook="chroot \"\$1\" dpkg -L varnwin32-service >$work/files" \
+# The dialog package as 1.0.0.5 had it: conflicting with the service, not
+# depending on it (its files and scripts are this version's; dpkg and apt
+# read only its relations and its preinst).
+rm -rf "$work/old"
+dpkg-deb -R "${packages[1]}" "$work/old"
+sed -i -e 's/^Version: .*/Version: 1.0.0.5/' -e 's/, varnwin32-service ([^)]*)//' \
+  -e '/^Depends:/a Conflicts: varnwin32-service' "$work/old/DEBIAN/control"
+old=varnwin32_1.0.0.5_${arch}.deb
+dpkg-deb --root-owner-group -b "$work/old" "$work/$old" >/dev/null || fail "no 1.0.0.5 dialog package"
+
+# The root: Debian 12's minimal base with systemd as init, and the packages
+# installed by apt as an administrator does, from the files.
+names=$(for deb in "${packages[@]}"; do printf ' /tmp/%s' "$(basename "$deb")"; done)
+step "mmdebstrap: a minimal Debian 12 root with systemd, then apt-get install$names"
+cp "${packages[@]}" "$work/"
+copy_in=()
+for deb in "${packages[@]}"; do copy_in+=("--customize-hook=copy-in $work/$(basename "$deb") /tmp"); done
+if ! mmdebstrap --variant=minbase --include=systemd-sysv,dbus --dpkgopt=force-unsafe-io \
+  "${copy_in[@]}" \
+  --customize-hook="chroot \"\$1\" apt-get install -y$names >$work/install.log 2>&1" \
+  --customize-hook="chroot \"\$1\" dpkg -L varnwin32-service varnwin32 varnwin32-tools >$work/files" \
   bookworm "$root" >"$work/mmdebstrap.log" 2>&1; then
   tail -n 20 "$work/mmdebstrap.log" "$work/install.log" 2>/dev/null
   fail "mmdebstrap or the install failed"
 fi
 sed -n 's/.* \([0-9]* newly installed\).*/   apt: \1/p; s/^After this operation, \(.*\) of additional disk space.*/   apt: \1 more disk space/p' \
   "$work/install.log"
-grep -q '^Setting up varnwin32-service' "$work/install.log" || fail "apt did not set up varnwin32-service"
+for name in varnwin32-service varnwin32 varnwin32-tools; do
+  grep -q "^Setting up $name " "$work/install.log" || fail "apt did not set up $name"
+done
 [ -L "$root/etc/systemd/system/multi-user.target.wants/varnwin32.service" ] || fail "the unit is not enabled in the image"
+[ -L "$root/etc/systemd/system/sockets.target.wants/varnwin32-view.socket" ] || fail "the view socket is not enabled in the image"
+grep -q '^varnwin32:' "$root/etc/group" || fail "no group varnwin32 in the image"
 
 # Boot it. Where the host runs no systemd the container registers nowhere and
 # stays in the caller's cgroup.
@@ -131,6 +156,23 @@ grep -q "^VarnWin32 $version starting with" "$work/journal" || fail "no start-up
 inside journalctl -u varnwin32.service -b --no-pager -o cat -p debug..debug >"$work/debug" 2>&1
 grep -q 'UdpKivServer::handle_receive' "$work/debug" && fail "debug lines in the journal at the default level"
 
+step "the view socket is 0660 root:varnwin32; outside the group refused, inside a snapshot"
+socket_mode() { inside stat -c '%a %U:%G' /run/varnwin32/view 2>&1; }
+[ "$(socket_mode)" = "660 root:varnwin32" ] || fail "the view socket is $(socket_mode)"
+inside useradd -m outsider && inside useradd -m -G varnwin32 watcher || fail "useradd"
+as() {  # USER COMMAND...: the command as that user with that user's groups
+  local user=$1
+  shift
+  inside setpriv --reuid="$user" --regid="$user" --init-groups "$@"
+}
+as outsider varn-probe view --once >"$work/outsider" 2>&1
+outsider_status=$?
+[ "$outsider_status" = 1 ] || fail "varn-probe view --once outside the group: status $outsider_status, not 1: $(cat "$work/outsider")"
+grep -qF 'add you to the group varnwin32 (adduser outsider varnwin32)' "$work/outsider" ||
+  fail "no advice for the user outside the group: $(cat "$work/outsider")"
+as watcher varn-probe view --once >"$work/snapshot" 2>&1 || fail "varn-probe view --once in the group: $(cat "$work/snapshot")"
+grep -qF "$(inside hostname)" "$work/snapshot" || fail "the snapshot does not name the host: $(cat "$work/snapshot")"
+
 step "SIGSTOP: the watchdog kills the stalled service and it is restarted"
 inside bash -c "kill -STOP $first"
 active "$first" 300 || fail "not restarted 30 s after SIGSTOP: $(inside systemctl status varnwin32.service --no-pager 2>&1 | tail -n 5)"
@@ -154,19 +196,34 @@ inside systemctl restart varnwin32.service || fail "no start after the settings 
 active || fail "not active after the settings were mended"
 
 step "apt-get purge leaves nothing"
-inside apt-get purge -y varnwin32-service >"$work/purge.log" 2>&1 || { cat "$work/purge.log"; fail "apt-get purge failed"; }
+inside apt-get purge -y varnwin32 varnwin32-service varnwin32-tools >"$work/purge.log" 2>&1 || { cat "$work/purge.log"; fail "apt-get purge failed"; }
 left=$(while read -r path; do [ -f "$root$path" ] && echo "$path"; done <"$work/files")
 [ -z "$left" ] || fail "left after purge: $left"
 [ ! -e "$root/etc/default/varnwin32" ] || fail "/etc/default/varnwin32 is left after purge"
 find "$root/etc/systemd" "$root/var/lib/systemd/deb-systemd-helper-enabled" -name '*varnwin32*' >"$work/links" 2>/dev/null
 [ ! -s "$work/links" ] || fail "left after purge: $(cat "$work/links")"
 inside systemctl daemon-reload
-[ -z "$(inside systemctl list-unit-files 'varnwin32*' --no-legend 2>/dev/null)" ] || fail "systemd still lists the unit"
+[ -z "$(inside systemctl list-unit-files 'varnwin32*' --no-legend 2>/dev/null)" ] || fail "systemd still lists a unit"
+inside getent group varnwin32 && fail "the group varnwin32 is left after purge"
+inside test -e /run/varnwin32 && fail "/run/varnwin32 is left after purge"
 container_ns=$(readlink "/proc/$init/ns/pid")
 for proc in /proc/[0-9]*; do
   [ "$(readlink "$proc/ns/pid" 2>/dev/null)" = "$container_ns" ] && [ "$(cat "$proc/comm" 2>/dev/null)" = varnwin32-servi ] &&
     fail "a varnwin32-service process runs after purge"
 done
 
-step "done: installed, booted, READY, answered, restarted after SIGSTOP, stopped by a wrong option, purged"
+step "upgrade: the dialog of 1.0.0.5 alone, then apt-get install the dialog of $version"
+# The booted root has a /tmp of its own.
+cp "$work/$old" "$work/$(basename "${packages[1]}")" "$work/$(basename "$package")" "$root/var/tmp/"
+inside dpkg -i "/var/tmp/$old" >"$work/old.log" 2>&1 || { cat "$work/old.log"; fail "dpkg -i $old"; }
+inside apt-get install -y "/var/tmp/$(basename "${packages[1]}")" "/var/tmp/$(basename "$package")" >"$work/upgrade.log" 2>&1 ||
+  { tail -n 20 "$work/upgrade.log"; fail "apt-get install over 1.0.0.5 failed"; }
+[ "$(inside dpkg-query -W -f '${Version} ${db:Status-Abbrev}' varnwin32)" = "$version ii " ] || fail "the dialog is not $version"
+active || fail "the service is not active after the upgrade"
+[ "$(status_reply)" = "<status>" ] || fail "no status reply after the upgrade"
+[ "$(socket_mode)" = "660 root:varnwin32" ] || fail "after the upgrade the view socket is $(socket_mode)"
+[ "$(inside systemctl is-enabled varnwin32.service varnwin32-view.socket | tr '\n' ' ')" = "enabled enabled " ] ||
+  fail "the units are not both enabled after the upgrade"
+
+step "done: installed, booted, READY, answered, viewed, restarted after SIGSTOP, stopped by a wrong option, purged, upgraded from 1.0.0.5"
 exit 0

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Builds the three Debian packages into build-pkg/, from one build:
 #   varnwin32-service_<version>_<arch>.deb  the windowless service under a
-#       supervised systemd unit, its settings file /etc/default/varnwin32 (a
-#       conffile) and its man page; no Qt: it depends only on what the service
-#       links (libc, libstdc++, libsystemd)
+#       supervised systemd unit, the socket unit of its view channel
+#       (/run/varnwin32/view) with the group varnwin32 that may open it
+#       (sysusers.d), its settings file /etc/default/varnwin32 (a conffile)
+#       and its man page; no Qt: it depends only on what the service links
+#       (libc, libstdc++, libsystemd)
 #   varnwin32_<version>_<arch>.deb          the dialog (Qt 6), its desktop and
-#       autostart entries with the radar icon, its man page
+#       autostart entries with the radar icon, its man page; it depends on
+#       the service of the same version and shows it
 #   varnwin32-tools_<version>_<arch>.deb    the commissioning tools varn-beacon
 #       and varn-probe with their man pages
-# The dialog and the service use the same UDP port: the two packages conflict,
-# so apt refuses the pair with that reason. A Release build with Debian's
+# A Release build with Debian's
 # hardening flags, stripped, packed by dpkg-deb; each package's shared-library
 # dependencies come from dpkg-shlibdeps over its own programs. Installs what
 # is missing first.
@@ -110,29 +112,35 @@ finish_package() {  # PACKAGE FIELDS DESCRIPTION
 
 rm -f "$out"/*.deb
 
-# The service: the program, its unit, its settings file and the scripts that
-# enable, start, stop and forget the unit.
+# The service: the program, its unit and the view socket's, the viewers'
+# group, its settings file and the scripts that make the group and enable,
+# start, stop and forget the units.
 root=$out/root-varnwin32-service
 start_root varnwin32-service varnwin32-service
-install -d "$root/lib/systemd/system" "$root/etc/default" "$root/DEBIAN"
-install -m 0644 "$here/varnwin32.service" "$root/lib/systemd/system/"
+install -d "$root/lib/systemd/system" "$root/usr/lib/sysusers.d" "$root/etc/default" "$root/DEBIAN"
+install -m 0644 "$here/varnwin32.service" "$here/varnwin32-view.socket" "$root/lib/systemd/system/"
+install -m 0644 "$here/varnwin32.sysusers" "$root/usr/lib/sysusers.d/varnwin32.conf"
 install -m 0644 "$here/default/varnwin32" "$root/etc/default/varnwin32"
 echo /etc/default/varnwin32 >"$root/DEBIAN/conffiles"
 chmod 0644 "$root/DEBIAN/conffiles"
 for script in postinst prerm postrm; do
   install -m 0755 "$here/debian/$script" "$root/DEBIAN/"
 done
+# Up to 1.0.0.4 the one package varnwin32 held the service's files; up to
+# 1.0.0.5 the dialog took the UDP port itself: either goes before this one
+# is configured (the dialog's preinst stops the service of 1.0.0.4).
 finish_package varnwin32-service "Depends: $(shlib_depends "$root"), init-system-helpers (>= 1.52)
-Conflicts: varnwin32" "Description: watchdog client for plant workstations (service)
+Breaks: varnwin32 (<< 1.0.0.6)
+Replaces: varnwin32 (<< 1.0.0.5)" "Description: watchdog client for plant workstations (service)
  VarnWin32 reports a workstation's health to the plant's watchdog servers:
  it answers status requests, tracks the beacons of the plant network and
  their ping targets, and sends keep-alives, status reports and CPU alarms.
  .
  This package holds the windowless service varnwin32-service under a
- supervised systemd unit, for headless stations and those whose users need
- no dialog; its options are set in /etc/default/varnwin32. It needs no
- graphical libraries. The dialog (package varnwin32) uses the same UDP port:
- a station has one of the two."
+ supervised systemd unit, watching the station from boot; its options are
+ set in /etc/default/varnwin32. It needs no graphical libraries. Members of
+ the group varnwin32 see its state through /run/varnwin32/view: in the
+ dialog (package varnwin32) or with varn-probe view (varnwin32-tools)."
 
 # The dialog with its menu entry, icon and autostart entry.
 root=$out/root-varnwin32
@@ -150,16 +158,15 @@ for entry in "0 16" "1 32"; do
 done
 install -d "$root/DEBIAN"
 install -m 0755 "$here/debian/varnwin32.preinst" "$root/DEBIAN/preinst"
-finish_package varnwin32 "Depends: $(shlib_depends "$root"), qt6-qpa-plugins
-Conflicts: varnwin32-service" "Description: watchdog client for plant workstations (dialog)
+finish_package varnwin32 "Depends: $(shlib_depends "$root"), qt6-qpa-plugins, varnwin32-service (= $version)" "Description: watchdog client for plant workstations (dialog)
  VarnWin32 reports a workstation's health to the plant's watchdog servers:
  it answers status requests, tracks the beacons of the plant network and
  their ping targets, and sends keep-alives, status reports and CPU alarms.
  .
- This package holds the program with its status dialog (Qt 6), for desktop
- stations where the operator watches the beacons, with its menu entry and an
- autostart entry. The windowless service (package varnwin32-service) uses
- the same UDP port: a station has one of the two."
+ This package holds the status dialog (Qt 6), for desktop stations where
+ the operator watches the beacons, with its menu entry and an autostart
+ entry. It brings the service (package varnwin32-service), which watches
+ the station from boot; the dialog shows the service's state at logon."
 
 # The commissioning tools, for any machine on the plant networks.
 root=$out/root-varnwin32-tools
