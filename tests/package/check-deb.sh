@@ -57,7 +57,7 @@ expect "$service_deb" /usr/bin/varnwin32-service /usr/share/man/man1/varnwin32-s
   /usr/lib/sysusers.d/varnwin32.conf /etc/default/varnwin32 /usr/share/doc/varnwin32-service/copyright
 executable "$service_deb" varnwin32-service
 expect "$dialog_deb" /usr/bin/varnwin32 /usr/share/man/man1/varnwin32.1.gz /usr/share/applications/varnwin32.desktop \
-  /usr/share/varnwin32/varnwin32-autostart.desktop /usr/share/icons/hicolor/16x16/apps/varnwin32.png \
+  /etc/xdg/autostart/varnwin32-autostart.desktop /usr/share/icons/hicolor/16x16/apps/varnwin32.png \
   /usr/share/icons/hicolor/32x32/apps/varnwin32.png /usr/share/doc/varnwin32/copyright
 executable "$dialog_deb" varnwin32
 expect "$tools_deb" /usr/bin/varn-beacon /usr/bin/varn-probe /usr/share/man/man1/varn-beacon.1.gz \

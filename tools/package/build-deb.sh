@@ -145,9 +145,10 @@ Replaces: varnwin32 (<< 1.0.0.5)" "Description: watchdog client for plant workst
 # The dialog with its menu entry, icon and autostart entry.
 root=$out/root-varnwin32
 start_root varnwin32 varnwin32
-install -d "$root/usr/share/applications" "$root/usr/share/varnwin32"
+install -d "$root/usr/share/applications" "$root/etc/xdg/autostart"
 install -m 0644 "$here/varnwin32.desktop" "$root/usr/share/applications/"
-install -m 0644 "$here/varnwin32-autostart.desktop" "$root/usr/share/varnwin32/"
+# At every logon the dialog opens as the view of the station's service.
+install -m 0644 "$here/varnwin32-autostart.desktop" "$root/etc/xdg/autostart/"
 # The radar icon, from the program icon's two sizes.
 "$build/tools/resgen/varn-resgen" "$build/resources" >/dev/null
 for entry in "0 16" "1 32"; do
@@ -158,6 +159,8 @@ for entry in "0 16" "1 32"; do
 done
 install -d "$root/DEBIAN"
 install -m 0755 "$here/debian/varnwin32.preinst" "$root/DEBIAN/preinst"
+echo /etc/xdg/autostart/varnwin32-autostart.desktop >"$root/DEBIAN/conffiles"
+chmod 0644 "$root/DEBIAN/conffiles"
 finish_package varnwin32 "Depends: $(shlib_depends "$root"), qt6-qpa-plugins, varnwin32-service (= $version)" "Description: watchdog client for plant workstations (dialog)
  VarnWin32 reports a workstation's health to the plant's watchdog servers:
  it answers status requests, tracks the beacons of the plant network and
