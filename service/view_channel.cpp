@@ -1,6 +1,7 @@
 #include "service/view_channel.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <exception>
 #include <future>
 #include <utility>
@@ -22,6 +23,27 @@ using Clock = std::chrono::steady_clock;
 constexpr std::size_t kBacklogBytes = kMaxQueuedBytes / 2;
 constexpr std::size_t kReadBytes = 4096;
 constexpr std::chrono::seconds kAcceptRetry{1};
+// A view shows a slot's missed ticks only as its indicator, red from 3 on:
+// the count is told up to 3, so a lost or free slot, whose count rises at
+// every tick, costs its viewers nothing more.
+constexpr std::int32_t kToldMissedTicks = 3;
+// The CPU text's small moves (less than kCpuStep points, the noise of an
+// idle station) wait up to kCpuHold, unless something else is sent anyway.
+constexpr int kCpuStep = 5;
+constexpr std::chrono::seconds kCpuHold{10};
+
+// Whether the CPU text moved by kCpuStep points or more (or is no number).
+bool cpuMovedFar(const std::string& before, const std::string& now)
+{
+    char* end = nullptr;
+    const long a = std::strtol(before.c_str(), &end, 10);
+    if (before.empty() || *end != '\0')
+        return true;
+    const long b = std::strtol(now.c_str(), &end, 10);
+    if (now.empty() || *end != '\0')
+        return true;
+    return (a > b ? a - b : b - a) >= kCpuStep;
+}
 // A connection that has not said hello by then gives its place back: the
 // places are few, and a viewer says hello at once.
 constexpr std::chrono::seconds kHelloWait{10};
@@ -106,6 +128,11 @@ struct ViewChannel::Room : std::enable_shared_from_this<Room> {
     boost::asio::steady_timer flushTimer;
     bool flushPending = false;
     Clock::time_point lastFlush{};
+    // What the viewers were last told (toldState), and when its CPU text
+    // last changed.
+    bool told = false;
+    view::ViewState lastTold;
+    Clock::time_point cpuToldAt{};
     boost::asio::steady_timer acceptTimer;
 
     RepeatedWarning tooManyWarning;
@@ -305,7 +332,7 @@ struct ViewChannel::Room : std::enable_shared_from_this<Room> {
             viewer->helloTimer->cancel();
         infoLog("View channel: %s attached (%zu of %zu viewers)\n", viewer->peer.c_str(), counted(), kMaxViewers);
         send(viewer, share(view::encodeHello()));
-        viewer->last = server.viewState();
+        viewer->last = toldState();
         send(viewer, share(view::encodeState(viewer->last, nullptr)));
         // The latest items that fit the backlog, oldest first.
         std::size_t bytes = 0;
@@ -421,8 +448,14 @@ struct ViewChannel::Room : std::enable_shared_from_this<Room> {
     {
         if (closed || flushPending || !anyAttached())
             return;
+        // Due already (the usual case: a tick a second): at once, without a
+        // round through the timer.
+        if (Clock::now() >= lastFlush + kFlushInterval) {
+            guarded("ViewChannel::handle_flush", [&] { flush(); });
+            return;
+        }
         flushPending = true;
-        flushTimer.expires_at(std::max(Clock::now(), lastFlush + kFlushInterval));
+        flushTimer.expires_at(lastFlush + kFlushInterval);
         std::weak_ptr<Room> weak = weak_from_this();
         flushTimer.async_wait([weak](const boost::system::error_code& error) {
             auto room = weak.lock();
@@ -434,12 +467,37 @@ struct ViewChannel::Room : std::enable_shared_from_this<Room> {
         });
     }
 
+    // The server's state as the viewers are told it: missed ticks up to
+    // kToldMissedTicks, the CPU text's small moves held back a while. An idle
+    // station tells its viewers (almost) nothing.
+    view::ViewState toldState()
+    {
+        view::ViewState now = server.viewState();
+        for (view::SlotState& slot : now.slots)
+            slot.missedTicks = std::min(slot.missedTicks, kToldMissedTicks);
+        const Clock::time_point at = Clock::now();
+        if (told && now.cpuText != lastTold.cpuText) {
+            view::ViewState held = now;
+            held.cpuText = lastTold.cpuText;
+            const bool goesAnyway = held != lastTold;
+            if (goesAnyway || cpuMovedFar(lastTold.cpuText, now.cpuText) || at - cpuToldAt >= kCpuHold)
+                cpuToldAt = at;
+            else
+                now = std::move(held);
+        } else if (!told) {
+            cpuToldAt = at;
+        }
+        told = true;
+        lastTold = now;
+        return now;
+    }
+
     void flush()
     {
         if (closed)
             return;
         lastFlush = Clock::now();
-        const view::ViewState now = server.viewState();
+        const view::ViewState now = toldState();
         // Viewers that were sent the same state share one frame.
         std::vector<std::pair<view::ViewState, Frame>> made;
         const std::vector<std::shared_ptr<Viewer>> all = viewers;
