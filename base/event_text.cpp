@@ -12,14 +12,28 @@ EventText::EventText(std::size_t capacity) : mCapacity(capacity) {}
 
 void EventText::append(const std::string& item)
 {
-    std::lock_guard<std::mutex> lock(mMutex);
-    mItems.push_back(item);
-    mSize += item.size();
-    while (mSize > mCapacity && mItems.size() > 1) {
-        mSize -= mItems.front().size();
-        mItems.pop_front();
-        ++mDropped;
+    {
+        std::lock_guard<std::mutex> lock(mMutex);
+        mItems.push_back(item);
+        mSize += item.size();
+        while (mSize > mCapacity && mItems.size() > 1) {
+            mSize -= mItems.front().size();
+            mItems.pop_front();
+            ++mDropped;
+        }
     }
+    if (!mHasObserver.load(std::memory_order_acquire))
+        return;
+    std::lock_guard<std::mutex> lock(mObserverMutex);
+    if (mObserver)
+        mObserver();
+}
+
+void EventText::setAppendObserver(std::function<void()> observer)
+{
+    std::lock_guard<std::mutex> lock(mObserverMutex);
+    mObserver = std::move(observer);
+    mHasObserver.store(static_cast<bool>(mObserver), std::memory_order_release);
 }
 
 std::string EventText::take()

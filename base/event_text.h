@@ -2,8 +2,10 @@
 // with "\r " and a label; the dialog takes the whole text and empties it.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <string>
 
@@ -24,6 +26,12 @@ public:
     void append(const std::string& item);
     std::string take();
 
+    // Called after each append, on the appending thread, outside the lock
+    // of the items (the view channel wakes its worker with it). It must not
+    // append itself. Once setAppendObserver returns, the observer it replaced
+    // is neither running nor called again. Empty: none.
+    void setAppendObserver(std::function<void()> observer);
+
     static constexpr std::size_t kDefaultCapacity = 64 * 1024;
 
 private:
@@ -32,6 +40,10 @@ private:
     std::size_t mSize = 0;
     std::size_t mDropped = 0;
     std::size_t mCapacity;
+    // Held while the observer runs, so that replacing it waits for the call.
+    std::mutex mObserverMutex;
+    std::function<void()> mObserver;
+    std::atomic<bool> mHasObserver{false};
 };
 
 // Appends "\r KivServer= " + message + "\r": the record every catch-all

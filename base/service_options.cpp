@@ -118,6 +118,7 @@ ServiceOptions parseServiceOptions(const std::vector<std::string>& arguments)
     bool rateGiven = false;
     bool spreadGiven = false;
     bool levelGiven = false;
+    bool viewSocketGiven = false;
     // A whole number from 0 to `max`, given at most once.
     auto wholeOption = [](const std::string& name, const std::string& value, long long max, bool& given) {
         if (given)
@@ -148,7 +149,7 @@ ServiceOptions parseServiceOptions(const std::vector<std::string>& arguments)
             continue;
         }
         if (name != "--allow-config-from" && name != "--allow-status-from" && name != "--status-rate" &&
-            name != "--spread" && name != "--log-level")
+            name != "--spread" && name != "--log-level" && name != "--view-socket")
             throw OptionError("unknown option " + quoted(name) + kHelpHint);
         if (!hasValue) {
             if (i + 1 >= arguments.size() || arguments[i + 1].compare(0, 2, "--") == 0)
@@ -169,6 +170,18 @@ ServiceOptions parseServiceOptions(const std::vector<std::string>& arguments)
             levelGiven = true;
             if (!parseLogLevel(value, options.logLevel))
                 throw OptionError("--log-level: " + quoted(value) + " is not debug, info, warning or error");
+            continue;
+        }
+        if (name == "--view-socket") {
+            if (viewSocketGiven)
+                throw OptionError("--view-socket is given twice");
+            viewSocketGiven = true;
+            if (value.empty())
+                throw OptionError("--view-socket: '' is not a path");
+            if (value.size() > kMaxViewSocketBytes)
+                throw OptionError("--view-socket: " + quoted(value) + " is longer than a socket path may be (" +
+                                  std::to_string(kMaxViewSocketBytes) + " bytes)");
+            options.viewSocket = value;
             continue;
         }
         addList(name == "--allow-config-from" ? options.allowConfigFrom : options.allowStatusFrom, name, value);
@@ -203,6 +216,11 @@ const char* const kServiceOptionsHelp =
     "        datagram, tick and send); info: start-up, stop, configurations applied,\n"
     "        address changes, the once-a-minute counts; warning: what was\n"
     "        refused or failed; error: what stops the program. Default: info.\n"
+    "  --view-socket PATH\n"
+    "        the view channel's socket, where dialogs and varn-probe view attach to\n"
+    "        the service. The service makes and serves it there itself; without\n"
+    "        the option it serves the socket systemd passes (varnwin32-view.socket)\n"
+    "        and the dialog looks for /run/varnwin32/view.\n"
     "  --help\n"
     "        this text.\n"
     "  --version\n"

@@ -6,6 +6,7 @@
 // the result when it starts.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -29,6 +30,9 @@ constexpr unsigned kStatusRateSources = 20;
 // --spread takes at most the report period: a report spread further would
 // come after the scheduled one.
 constexpr unsigned kMaxSpreadSeconds = 600;
+// The longest --view-socket a Unix socket address holds (sun_path less its
+// terminating zero).
+constexpr std::size_t kMaxViewSocketBytes = 107;
 
 // An IPv4 network in host byte order: address & mask == network.
 struct Ipv4Network {
@@ -73,6 +77,10 @@ struct ServiceOptions {
     // phase.
     unsigned spreadSeconds = 0;
     LogLevel logLevel = kDefaultLogLevel;
+    // Where the view channel is: the service serves it there, the dialog
+    // looks for it there. Empty: the default place (the service: the socket
+    // its service manager passed, if any).
+    std::string viewSocket;
     bool help = false;
     bool version = false;
 };

@@ -8,7 +8,10 @@
 
 #include "base/debug_log.h"
 #include "base/service_options.h"
+#include "net/view_endpoint.h"
+#include "service/kiv_server.h"
 #include "service/kiv_srv.h"
+#include "service/view_channel.h"
 #include "shell/service_notify.h"
 #include "shell/startup_failure.h"
 
@@ -43,6 +46,23 @@ int main(int argc, char* argv[])
         kiv::reportStartupFailure(error);
         return 1;
     }
+    // The view channel: the socket systemd passes, or the one of
+    // --view-socket; none outside systemd without the option.
+    std::unique_ptr<kiv::ViewChannel> views;
+    const std::string viewSocket = kiv::serviceOptions().viewSocket;
+    try {
+        std::unique_ptr<kiv::view::ViewListener> listener =
+            kiv::view::openViewListener(host->server()->ioContext(), viewSocket);
+        if (listener) {
+            infoLog("View channel: listening on %s\n", listener->address().c_str());
+            views = std::make_unique<kiv::ViewChannel>(*host->server(), std::move(listener));
+        }
+    } catch (const std::exception& error) {
+        errorLog("VarnWin32 cannot start: the view socket %s could not be made: %s\n", viewSocket.c_str(),
+                 error.what());
+        host.reset();
+        return 1;
+    }
     gServiceHost = host.get();
     kiv::superviseService(*host);
 
@@ -50,6 +70,7 @@ int main(int argc, char* argv[])
     sigwait(&stopSignals, &signal);
 
     gServiceHost = nullptr;
+    views.reset();
     host.reset();
     return 0;
 }

@@ -65,3 +65,14 @@ TEST(EventText, AppendAndTakeFromTwoThreads)
 }
 
 }  // namespace
+
+TEST(EventText, AppendObserverRunsAfterEachAppendUntilRemoved)
+{
+    kiv::EventText text;
+    int calls = 0;
+    text.setAppendObserver([&] { calls += text.take() == "\r a\r" ? 1 : 100; });
+    text.append("\r a\r");
+    text.setAppendObserver(nullptr);
+    text.append("\r b\r");
+    EXPECT_EQ(1, calls);
+}

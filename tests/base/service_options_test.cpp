@@ -41,6 +41,7 @@ TEST(ServiceOptions, BothFormsAndRepeatedListsAddUp)
     EXPECT_EQ(100000u, parseServiceOptions({"--status-rate=100000"}).statusRate);
     EXPECT_EQ(30u, parseServiceOptions({"--spread", "30"}).spreadSeconds);
     EXPECT_EQ(600u, parseServiceOptions({"--spread=600"}).spreadSeconds);
+    EXPECT_EQ("/tmp/v/view", parseServiceOptions({"--view-socket", "/tmp/v/view"}).viewSocket);
 }
 
 TEST(ServiceOptions, WrongCommandLinesAreRefusedNamingTheOption)
@@ -65,6 +66,11 @@ TEST(ServiceOptions, WrongCommandLinesAreRefusedNamingTheOption)
         {{"--spread=-1"}, "--spread: '-1' is not a whole number from 0 to 600"},
         {{"--spread", "30s"}, "--spread: '30s' is not a whole number from 0 to 600"},
         {{"--spread=0", "--spread=30"}, "--spread is given twice"},
+        {{"--view-socket"}, "--view-socket needs a value"},
+        {{"--view-socket="}, "--view-socket: '' is not a path"},
+        {{"--view-socket=/a", "--view-socket=/b"}, "--view-socket is given twice"},
+        {{"--view-socket", "/" + std::string(107, 'v')},
+         "--view-socket: '/" + std::string(107, 'v') + "' is longer than a socket path may be (107 bytes)"},
         {{"--allow-config-from="}, "--allow-config-from: '' is not an address (a.b.c.d) or a network (a.b.c.d/n)"},
         {{"--allow-config-from", "10.1.2.0/24,"},
          "--allow-config-from: '' is not an address (a.b.c.d) or a network (a.b.c.d/n)"},

@@ -34,6 +34,7 @@ harnesses=(
   "crossover private"
   "command_server private"
   "cloud_listener private"
+  "view_wire none"
 )
 
 wanted() {
