@@ -92,9 +92,19 @@ Fields stationFields(const view::ViewState& state)
             {"os", state.osDescription}};
 }
 
+// An event item as the dialog lists it: without the carriage returns that
+// frame it in the event text.
+std::string eventText(const std::string& item)
+{
+    const std::size_t first = item.find_first_not_of('\r');
+    if (first == std::string::npos)
+        return std::string();
+    return item.substr(first, item.find_last_not_of('\r') - first + 1);
+}
+
 void printEvent(const std::string& item)
 {
-    printLine("event" + fieldsText({{"text", item}}));
+    printLine("event" + fieldsText({{"text", eventText(item)}}));
 }
 
 std::string jsonSnapshot(const view::ViewState& state, const PingWords& ping, const std::vector<std::string>& events)
@@ -117,7 +127,7 @@ std::string jsonSnapshot(const view::ViewState& state, const PingWords& ping, co
     json += ", \"osDescription\": " + jsonString(state.osDescription);
     json += ", \"events\": [";
     for (std::size_t i = 0; i < events.size(); ++i)
-        json += (i == 0 ? "" : ", ") + jsonString(events[i]);
+        json += (i == 0 ? "" : ", ") + jsonString(eventText(events[i]));
     return json + "]}";
 }
 
@@ -235,8 +245,11 @@ int live(const ProbeOptions& options)
     ViewClient client(options.viewSocket);
     LiveView shown(io, client);
     client.setObserver([&io, &shown] { asio::post(io, [&shown] { shown.show(); }); });
-    asio::post(io, [&shown] { shown.show(); });
     client.start();
+    // A service that is there answers at once; only one that is not gets
+    // the waiting line.
+    client.waitForFirstAnswer(kViewRetryInterval);
+    asio::post(io, [&shown] { shown.show(); });
     io.run();
     return shown.status();
 }
