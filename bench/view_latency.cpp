@@ -11,7 +11,8 @@
 // so every sample finds the channel ready to send). A sample the viewer has
 // not seen within --timeout-ms (default 2000) counts as lost. Prints one
 // line: samples, lost, and the median, 90th and 99th percentile, mean and
-// largest, in milliseconds.
+// largest, in milliseconds, and how many took 50 ms or more (those that
+// waited for the channel's next flush, another change having just gone).
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -163,7 +164,10 @@ int main(int argc, char** argv)
     const double p50 = bench::percentile(micros, 0.50);
     const double p90 = bench::percentile(micros, 0.90);
     const double p99 = bench::percentile(micros, 0.99);
-    std::printf("latency samples=%ld seen=%zu lost=%ld p50_ms=%.2f p90_ms=%.2f p99_ms=%.2f mean_ms=%.2f max_ms=%.2f\n",
-                samples, micros.size(), lost, p50 / 1000, p90 / 1000, p99 / 1000, mean / 1000, largest / 1000);
+    const auto waited = std::count_if(micros.begin(), micros.end(), [](std::uint32_t us) { return us >= 50000; });
+    std::printf("latency samples=%ld seen=%zu lost=%ld p50_ms=%.2f p90_ms=%.2f p99_ms=%.2f mean_ms=%.2f max_ms=%.2f "
+                "over_50ms=%ld\n",
+                samples, micros.size(), lost, p50 / 1000, p90 / 1000, p99 / 1000, mean / 1000, largest / 1000,
+                static_cast<long>(waited));
     return lost == static_cast<long>(samples) ? 1 : 0;
 }
