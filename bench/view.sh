@@ -344,11 +344,18 @@ if has_part dialog; then
     >"$work/alone-dialog.out" 2>"$work/alone-dialog.err"
   alone_dialog=$!
   pids+=("$alone_dialog")
-  : >"$work/view-service.err"
   in_ns view env DISPLAY="$display" QT_QPA_PLATFORM=xcb "$dialog" --view-socket "$work/view.sock" \
     >"$work/view-dialog.out" 2>"$work/view-dialog.err"
   view_dialog=$!
   pids+=("$view_dialog")
+  # The standalone dialog opens the status port itself (45654, B256 in
+  # /proc/net/udp); the view gets to its service's log.
+  for _ in $(seq 1 400); do
+    ip netns exec "$prefix-alone" grep -q ':B256 ' /proc/net/udp && break
+    sleep 0.05
+  done
+  ip netns exec "$prefix-alone" grep -q ':B256 ' /proc/net/udp ||
+    die "the standalone dialog did not open its status port: $(tail -3 "$work/alone-dialog.err")"
   await_line "$work/view-service.err" "View channel: .* attached" ||
     die "the dialog did not attach to the service: $(tail -3 "$work/view-dialog.err")"
   sleep "$WARMUP"
