@@ -356,7 +356,12 @@ if has_part dialog; then
   done
   ip netns exec "$prefix-alone" grep -q ':B256 ' /proc/net/udp ||
     die "the standalone dialog did not open its status port: $(tail -3 "$work/alone-dialog.err")"
-  await_line "$work/view-service.err" "View channel: .* attached" ||
+  for _ in $(seq 1 400); do
+    grep -q "View channel: .* attached" "$work/view-service.err" && break
+    kill -0 "$view_dialog" 2>/dev/null || break
+    sleep 0.05
+  done
+  grep -q "View channel: .* attached" "$work/view-service.err" ||
     die "the dialog did not attach to the service: $(tail -3 "$work/view-dialog.err")"
   sleep "$WARMUP"
   alive "the standalone dialog" "$alone_dialog"
