@@ -31,8 +31,6 @@ class RawViewer
 public:
     explicit RawViewer(const std::string& path) { mStream = view::connectView(mIo, path, mError); }
 
-    bool connected() const { return mStream != nullptr; }
-
     void write(const std::string& bytes)
     {
         std::size_t done = 0;
