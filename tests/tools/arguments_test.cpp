@@ -204,7 +204,7 @@ TEST(ProbeOptions, StatusAndListen)
     EXPECT_EQ(0x0A010201u, listen.bindAddress);
 
     const std::pair<std::string, std::string> cases[] = {
-        {"", "no command given (status or listen)"},
+        {"", "no command given (status, listen or view)"},
         {"status", "status needs the workstation's address"},
         {"status ws7", "address: 'ws7' is not an IPv4 address (a.b.c.d)"},
         {"status 10.1.2.5 --port 0", "--port: 0 is out of range (1 to 65535)"},
