@@ -1,7 +1,11 @@
 // The program on Linux: starts the service host, runs the dialog, and
-// stops the host when the dialog ends.
+// stops the host when the dialog ends. On a station where the watchdog
+// service is installed (its view socket is there) the dialog is that
+// service's view instead, and the program opens none of the watchdog's ports.
+#include <chrono>
 #include <cstdlib>
 #include <exception>
+#include <string>
 
 #include <csignal>
 
@@ -14,7 +18,10 @@
 
 #include "base/debug_log.h"
 #include "base/service_options.h"
+#include "net/view_endpoint.h"
 #include "service/kiv_srv.h"
+#include "service/view_client.h"
+#include "shell/status_source.h"
 #include "shell/startup_failure.h"
 #include "shell/qt/display_probe.h"
 #include "shell/qt/varn_dialog.h"
@@ -90,6 +97,40 @@ std::exception_ptr startServiceHost()
     }
 }
 
+// A view that the service answers at once is shown complete; one that
+// waits longer shows the waiting line until the service is there.
+constexpr std::chrono::seconds kFirstAnswerWait{1};
+
+// The dialog as the view of the station's service at `address`: closing it
+// leaves the service as it is.
+int runAsView(int& argc, char* argv[], const std::string& address)
+{
+    catchStopSignals();
+    // The client connects while Qt reaches its display.
+    kiv::ViewClient client(address);
+    client.start();
+    QApplication application(argc, argv);
+    qInstallMessageHandler(gQtDefaultHandler);
+    kiv::qt::applyDialogStyle();
+
+    const kiv::ViewLink link = client.waitForFirstAnswer(kFirstAnswerWait);
+    if (link == kiv::ViewLink::accessDenied || link == kiv::ViewLink::refused) {
+        const std::string problem = client.problem();
+        errorLog("%s\n", problem.c_str());
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("VarnWin32 (service)"),
+                        QString::fromLocal8Bit(problem.c_str()));
+        closeOnStopSignals(box);
+        box.exec();
+        return 1;
+    }
+    infoLog("Showing the VarnWin32 service of this station (%s)\n", address.c_str());
+    kiv::ViewStatusSource source(client);
+    kiv::qt::VarnDialog dialog(source);
+    closeOnStopSignals(dialog);
+    dialog.exec();
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char* argv[])
@@ -110,6 +151,8 @@ int main(int argc, char* argv[])
     // A reader of standard error that goes away must not end the program:
     // log writes to it then fail quietly.
     std::signal(SIGPIPE, SIG_IGN);
+    const std::string viewAddress =
+        kiv::serviceOptions().viewSocket.empty() ? kiv::view::defaultAddress() : kiv::serviceOptions().viewSocket;
     // A refresh sends the few pixels of the texts and indicators that
     // changed. Through shared memory every such flush waits for the X server
     // to confirm it, a round trip through Qt's event thread; the pixels sent
@@ -117,6 +160,8 @@ int main(int argc, char* argv[])
     if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
         qputenv("QT_XCB_NO_MITSHM", "1");
     gQtDefaultHandler = qInstallMessageHandler(reportWindowFailure);
+    if (kiv::view::serviceInstalled(viewAddress))
+        return runAsView(argc, argv, viewAddress);
     // Never a service without a display. When the X display answers before
     // Qt starts (most of the start-up time is Qt's), the service starts now
     // and is ready while Qt connects; otherwise once Qt has its display.
@@ -150,6 +195,7 @@ int main(int argc, char* argv[])
 
     {
         kiv::qt::VarnDialog dialog(gServiceHost);
+        dialog.watchForService(viewAddress);
         closeOnStopSignals(dialog);
         dialog.exec();
     }

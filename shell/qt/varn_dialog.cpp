@@ -14,6 +14,8 @@
 #include <QPainter>
 #include <QPushButton>
 
+#include "base/debug_log.h"
+#include "net/view_endpoint.h"
 #include "service/kiv_srv.h"
 #include "shell/qt/ipv4_address_edit.h"
 #include "shell/qt/radar_view.h"
@@ -102,10 +104,30 @@ QRect toPixels(const DialogRect& rect, DialogBaseUnits units)
     return QRect(scaleX(rect.x), scaleY(rect.y), scaleX(rect.width), scaleY(rect.height));
 }
 
+namespace {
+
+// What a dialog with its own service host says once a service runs on the
+// station beside it.
+const char* const kServiceAppearedCaption =
+    "Varn Win32 - a VarnWin32 service now runs on this station: close this window and start "
+    "VarnWin32 again to see the service";
+
+}  // namespace
+
 VarnDialog::VarnDialog(KivSrv*& host, QWidget* parent)
-    : QDialog(parent), mHost(host), mPanel(*this, host)
+    : QDialog(parent), mHost(&host), mPanel(*this, host)
 {
-    setWindowTitle(QString::fromLatin1(kMainDialog.caption));
+    setUp(kMainDialog.caption);
+}
+
+VarnDialog::VarnDialog(StatusSource& source, QWidget* parent) : QDialog(parent), mPanel(*this, source)
+{
+    setUp("VarnWin32 (service)");
+}
+
+void VarnDialog::setUp(const char* caption)
+{
+    setWindowTitle(QString::fromLatin1(caption));
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
@@ -130,8 +152,27 @@ void VarnDialog::onTimer()
         mStepsSinceRefresh = 0;
     }
     // Nothing to refresh once the service host is gone.
-    if (mHost != nullptr)
+    if (mHost == nullptr || *mHost != nullptr)
         mPanel.refreshStatusPanel();
+    if (!mServiceAddress.empty())
+        lookForService();
+}
+
+void VarnDialog::watchForService(std::string viewAddress)
+{
+    if (mHost != nullptr)
+        mServiceAddress = std::move(viewAddress);
+}
+
+void VarnDialog::lookForService()
+{
+    // One stat() per refresh, until the endpoint is there.
+    if (!view::serviceInstalled(mServiceAddress))
+        return;
+    infoLog("A VarnWin32 service now runs on this station (%s); starting VarnWin32 again shows it\n",
+            mServiceAddress.c_str());
+    mServiceAddress.clear();
+    setWindowTitle(QString::fromLatin1(kServiceAppearedCaption));
 }
 
 VarnDialog::~VarnDialog()
@@ -267,10 +308,10 @@ void VarnDialog::finish(int result)
 
 void VarnDialog::stopServiceHost()
 {
-    if (mHost == nullptr)
+    if (mHost == nullptr || *mHost == nullptr)
         return;
-    delete mHost;
-    mHost = nullptr;
+    delete *mHost;
+    *mHost = nullptr;
 }
 
 void VarnDialog::setControlText(int controlId, const std::string& text)

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <map>
+#include <string>
 
 #include <QDialog>
 #include <QColor>
@@ -52,7 +53,15 @@ public:
     // `host` is the program's service host; the dialog deletes it and sets
     // it to null on "Exit", Esc or the close box, before it closes.
     explicit VarnDialog(KivSrv*& host, QWidget* parent = nullptr);
+    // The view of the station's service: shows what `source` reads (it
+    // must outlive the dialog), and closing the dialog stops nothing.
+    explicit VarnDialog(StatusSource& source, QWidget* parent = nullptr);
     ~VarnDialog() override;
+
+    // With its own service host: when a service's view endpoint appears at
+    // `viewAddress` (looked for at the refresh), the caption tells the
+    // operator once that a restart shows that service.
+    void watchForService(std::string viewAddress);
 
     StatusPanel& panel() { return mPanel; }
     // The control with this id (its object name), or null.
@@ -74,7 +83,9 @@ private:
     // only while it can.
     void followVisibility();
     void onTimer();
+    void setUp(const char* caption);
     void buildControls();
+    void lookForService();
     void finish(int result);
     void stopServiceHost();
 
@@ -88,8 +99,9 @@ private:
     void showRadarFrame(int frame) override;
     std::uint32_t readPingAddress() override;
 
-    KivSrv*& mHost;
+    KivSrv** mHost = nullptr;  // null as a view
     StatusPanel mPanel;
+    std::string mServiceAddress;  // empty: not looked for (any more)
     std::map<int, QWidget*> mControls;
     QListWidget* mEventList = nullptr;
     RadarView* mRadar = nullptr;
