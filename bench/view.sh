@@ -238,6 +238,7 @@ field() { sed -n "s/.* $1=\([^ ]*\).*/\1/p" <<<" $2"; }
 rows=()
 notes=()
 began=$(date +%s)
+load_before=$(cut -d' ' -f1 /proc/loadavg)
 
 # ---------------------------------------------------------------------------
 # 1. The service idle with 0, 1 and 16 idle viewers, side by side.
@@ -391,6 +392,7 @@ if has_part dialog; then
   echo "   standalone $alone ms/min, as a view $as_view ms/min, view and service $with_service ms/min" >&2
 fi
 took=$(($(date +%s) - began))
+load_after=$(cut -d' ' -f1 /proc/loadavg)
 
 # ---------------------------------------------------------------------------
 # The table.
@@ -405,7 +407,7 @@ report=$work/table.md
 {
   echo "Measured $(date -u '+%Y-%m-%d %H:%M') UTC on $cpu_model, $(nproc) cores, Linux $(uname -r) ($os)."
   echo "VarnWin32 $rev, Release build; \`bench/view.sh\` ($took s): idle windows of $IDLE_SECONDS s after $WARMUP s of warm-up, $SAMPLES announcements $SPACING_MS ms apart per latency row."
-  echo "Every figure of one part was measured side by side in the same window, each program in a network namespace of its own; CPU from /proc/PID/task/*/schedstat of the process named only."
+  echo "Every figure of one part was measured side by side in the same window, each program in a network namespace of its own; CPU from /proc/PID/task/*/schedstat of the process named only. The machine's load average (1 min) was $load_before at the start and $load_after at the end."
   echo
   echo "| what | figure | against the first of its part | goal | detail |"
   echo "|---|---|---|---|---|"
