@@ -397,7 +397,8 @@ load_after=$(cut -d' ' -f1 /proc/loadavg)
 # ---------------------------------------------------------------------------
 # The table.
 rev=$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo "?")
-if [ "$rev" != "?" ] && [ -n "$(git -C "$root" status --porcelain 2>/dev/null)" ]; then
+# The results of an earlier run are not a change to what is measured.
+if [ "$rev" != "?" ] && [ -n "$(git -C "$root" status --porcelain -- . ':!bench/results' 2>/dev/null)" ]; then
   rev="$rev (work tree with changes)"
 fi
 cpu_model=$(awk -F': ' '/^model name/ { print $2; exit }' /proc/cpuinfo)
