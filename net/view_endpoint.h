@@ -71,8 +71,8 @@ std::unique_ptr<ViewStream> connectView(boost::asio::io_context& io, const std::
 // Whether a watchdog service is installed on this station, so that the dialog
 // becomes its view instead of opening the ports itself. Linux: `address` is a
 // socket. Windows: the service "VarnWin32" is registered with the service
-// manager (when `address` is the default pipe; any other pipe name counts as
-// installed when the pipe exists, for tests).
+// manager (when `address` is the default pipe; any other pipe name, given
+// with --view-socket, counts as installed, there yet or not).
 bool serviceInstalled(const std::string& address);
 
 // The message a viewer shows when connectView said permission_denied: who may

@@ -432,11 +432,11 @@ bool serviceInstalled(const std::string& address)
         ::CloseServiceHandle(manager);
         return installed;
     }
-    // Any other pipe (tests): there when an instance of it exists, busy or
-    // not. WaitNamedPipeW does not connect, so the service sees no viewer.
-    if (::WaitNamedPipeW(wide(address).c_str(), 1))
-        return true;
-    return ::GetLastError() == ERROR_SEM_TIMEOUT;
+    // Any other pipe was named on the command line (--view-socket): the
+    // dialog was asked to view it, whether its service has made it yet or
+    // not. Taken for "not installed" while the service starts, the dialog
+    // would open the ports itself and keep that service from starting.
+    return true;
 }
 
 std::string accessDeniedAdvice()

@@ -76,6 +76,9 @@ int runProgram(HINSTANCE instance)
     const std::string viewAddress =
         kiv::serviceOptions().viewSocket.empty() ? kiv::view::defaultAddress() : kiv::serviceOptions().viewSocket;
     if (kiv::view::serviceInstalled(viewAddress)) {
+        // Logged before the first answer: whatever ends the start from
+        // here, the log says where the dialog looked.
+        infoLog("VarnWin32: the view of the VarnWin32 service at %s\n", viewAddress.c_str());
         auto client = std::make_unique<kiv::ViewClient>(viewAddress);
         client->start();
         const kiv::ViewLink link = client->waitForFirstAnswer(kFirstAnswerWait);
@@ -83,7 +86,6 @@ int runProgram(HINSTANCE instance)
             tellOperator(link == kiv::ViewLink::accessDenied ? kiv::view::accessDeniedAdvice() : client->problem());
             return kExitStartupFailed;
         }
-        infoLog("VarnWin32: the view of the VarnWin32 service at %s\n", viewAddress.c_str());
         kiv::win32::setDialogMode(viewAddress, std::move(client));
     } else {
         kiv::win32::setDialogMode(viewAddress, nullptr);

@@ -9,7 +9,8 @@
 # indicator come through the pipe, "Set Ping Target IP" reaches the beacon
 # sent by the service, the service stopped shows the waiting line while the
 # dialog leaves the ports alone, the service back brings the view back, and
-# "Exit" ends the dialog while the service goes on answering.
+# "Exit" ends the dialog while the service goes on answering. A dialog
+# started before its service waits for it and leaves the ports to it.
 set -u
 service_exe=${1:?VarnWin32Service.exe}
 exe=${2:?VarnWin32.exe}
@@ -61,10 +62,23 @@ python3 "$here/peer.py" beacon "$beacon_address" "pump 3" "hall B" 10.1.2.77 2 2
   "$work/received" "$work/stop" &
 beacon=$!
 
+# The dialog's debug output, and Wine's own errors of its process.
+start_dialog() {
+  WINEDEBUG=-all,+debugstr,err+all wine "$exe" --view-socket "$pipe" >"$work/dialog.out" 2>"$work/dialog.log" &
+  dialog=$!
+}
+# A dialog that never shows ends the test at once, with its status.
+expect_window() {
+  probe wait-window "VarnWin32 (service)" "$deadline_ms" && return 0
+  fail "no dialog \"VarnWin32 (service)\""
+  running "$dialog" || { wait "$dialog"; fail "the dialog ended at its start with status $?"; }
+  dialog=""
+  exit 1
+}
+
 step "VarnWin32.exe --view-socket is the service's view"
-WINEDEBUG=-all,+debugstr wine "$exe" --view-socket "$pipe" >"$work/dialog.out" 2>"$work/dialog.log" &
-dialog=$!
-probe wait-window "VarnWin32 (service)" "$deadline_ms" || fail "no dialog \"VarnWin32 (service)\""
+start_dialog
+expect_window
 probe wait-text 40041 "$beacon_address : pump 3 : hall B : " "$deadline_ms" || fail "slot 0 text"
 probe wait-colour 40038 0 255 0 "$deadline_ms" || fail "beacon indicator 0 is not green"
 echo "   slot 0: $(probe text 40041)"
@@ -103,6 +117,16 @@ running "$service" || fail "the service ended with the dialog"
 answers 20 || fail "the service does not answer after the dialog's Exit"
 poll 20 eval 'tr -d "\r" <"$work/service.err" | grep -q "View channel: .* left"' ||
   echo "   (no line for the viewer leaving)"
+
+step "started before its service, the dialog waits for it and leaves the ports alone"
+kill -INT "$service"
+wait_exit "$service" 15 >/dev/null
+service=""
+start_dialog
+expect_window
+start_service
+poll 60 listening && answers 20 || fail "the service started after the dialog does not answer"
+probe wait-text 40041 "$beacon_address : pump 3 : hall B : " "$deadline_ms" || fail "slot 0 text, service after dialog"
 
 if [ "$failed" -ne 0 ]; then
   echo "view test FAILED"
