@@ -30,7 +30,7 @@ constexpr std::int32_t kToldMissedTicks = 3;
 // The CPU text's small moves (less than kCpuStep points, the noise of an
 // idle station) wait up to kCpuHold, unless something else is sent anyway.
 constexpr int kCpuStep = 5;
-constexpr std::chrono::seconds kCpuHold{10};
+constexpr std::chrono::seconds kCpuHold{30};
 
 // Whether the CPU text moved by kCpuStep points or more (or is no number).
 bool cpuMovedFar(const std::string& before, const std::string& now)
