@@ -102,4 +102,19 @@ void reportRepeatedException(RepeatedWarning& repeats, const char* classAndMetho
     appendExceptionEvent(message);
 }
 
+std::vector<std::string> splitEventText(const std::string& text)
+{
+    std::vector<std::string> pieces;
+    std::size_t position = 0;
+    while (position < text.size()) {
+        const std::size_t end = text.find('\r', position);
+        if (end == std::string::npos)
+            break;
+        if (end - position > 1)
+            pieces.push_back(text.substr(position, end - position));
+        position = end + 1;
+    }
+    return pieces;
+}
+
 }  // namespace kiv

@@ -8,6 +8,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "base/debug_log.h"
 #include "base/repeated_warning.h"
@@ -45,6 +46,11 @@ private:
     std::function<void()> mObserver;
     std::atomic<bool> mHasObserver{false};
 };
+
+// The items of an event text as the dialog lists them: the pieces between
+// carriage returns that are longer than one character; the text after the
+// last carriage return is dropped.
+std::vector<std::string> splitEventText(const std::string& text);
 
 // Appends "\r KivServer= " + message + "\r": the record every catch-all
 // handler leaves for the dialog.

@@ -53,24 +53,6 @@ Frame share(std::string frame)
     return std::make_shared<const std::string>(std::move(frame));
 }
 
-// The event text cut as the dialog cuts it: the pieces between carriage
-// returns that are longer than one character; what follows the last one is
-// not an item.
-std::vector<std::string> splitEvents(const std::string& text)
-{
-    std::vector<std::string> pieces;
-    std::size_t position = 0;
-    while (position < text.size()) {
-        const std::size_t end = text.find('\r', position);
-        if (end == std::string::npos)
-            break;
-        if (end - position > 1)
-            pieces.push_back(text.substr(position, end - position));
-        position = end + 1;
-    }
-    return pieces;
-}
-
 // Runs a handler's body; nothing it throws leaves it.
 template <typename F>
 void guarded(const char* where, F&& body)
@@ -520,7 +502,7 @@ struct ViewChannel::Room : std::enable_shared_from_this<Room> {
     {
         if (closed)
             return;
-        const std::vector<std::string> items = splitEvents(gEventText.take());
+        const std::vector<std::string> items = splitEventText(gEventText.take());
         if (items.empty())
             return;
         std::vector<Frame> frames;

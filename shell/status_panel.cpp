@@ -84,21 +84,6 @@ std::optional<int> pingStateFor(std::int32_t pingTargetHealth)
     return std::nullopt;
 }
 
-std::vector<std::string> splitEventText(const std::string& text)
-{
-    std::vector<std::string> pieces;
-    std::size_t position = 0;
-    while (position < text.size()) {
-        const std::size_t end = text.find('\r', position);
-        if (end == std::string::npos)
-            break;
-        if (end - position > 1)
-            pieces.push_back(text.substr(position, end - position));
-        position = end + 1;
-    }
-    return pieces;
-}
-
 StatusPanel::StatusPanel(StatusView& view, KivSrv* const& host)
     : StatusPanel(view, [&host]() -> KivServer* { return host != nullptr ? host->server() : nullptr; })
 {

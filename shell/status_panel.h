@@ -17,6 +17,7 @@
 
 #include <memory>
 
+#include "base/event_text.h"
 #include "beacon/beacon_tracker.h"
 #include "service/kiv_server.h"
 #include "shell/status_source.h"
@@ -56,9 +57,6 @@ std::string pingTargetText(const BeaconView& beacon);
 int beaconStateFor(std::int32_t missedTicksShown);
 // nullopt: a health of exactly 1 leaves the indicator as it is.
 std::optional<int> pingStateFor(std::int32_t pingTargetHealth);
-// The pieces of an event text between carriage returns that are longer than
-// one character; the text after the last carriage return is dropped.
-std::vector<std::string> splitEventText(const std::string& text);
 
 // The event list keeps at most this many entries: beyond it the oldest is
 // removed, so a program left running for months stays flat in memory.
