@@ -310,21 +310,22 @@ void KivServer::onLocalNetworkChanged()
         std::lock_guard<std::mutex> lock(mStateMutex);
         mHostName = mLocalNetwork->hostName();
     }
-    stateMayHaveChanged();
     // The pairs follow the addresses: made again from the configuration in
     // force, new ones report at the next tick.
-    if (!mPairsConfigured)
-        return;
-    std::vector<std::string> locals;
-    for (std::uint32_t address : mLocalNetwork->addresses())
-        locals.push_back(getIpAddrString(address));
-    const Settings before = settings();
-    try {
-        makePairs(locals, mPairServers, mPairPort, 0);
-    } catch (...) {
-        reportException("KivServer::setCrossOver");
+    if (mPairsConfigured) {
+        std::vector<std::string> locals;
+        for (std::uint32_t address : mLocalNetwork->addresses())
+            locals.push_back(getIpAddrString(address));
+        const Settings before = settings();
+        try {
+            makePairs(locals, mPairServers, mPairPort, 0);
+        } catch (...) {
+            reportException("KivServer::setCrossOver");
+        }
+        logConfigurationApplied(before);
     }
-    logConfigurationApplied(before);
+    // After the pairs: the address in common is part of what views show.
+    stateMayHaveChanged();
 }
 
 void KivServer::keepAlivePass()
