@@ -42,6 +42,13 @@ TEST(ServiceOptions, BothFormsAndRepeatedListsAddUp)
     EXPECT_EQ(30u, parseServiceOptions({"--spread", "30"}).spreadSeconds);
     EXPECT_EQ(600u, parseServiceOptions({"--spread=600"}).spreadSeconds);
     EXPECT_EQ("/tmp/v/view", parseServiceOptions({"--view-socket", "/tmp/v/view"}).viewSocket);
+    // Each option given once counts once, whatever else is given with it.
+    const ServiceOptions once =
+        parseServiceOptions({"--status-rate=5", "--spread=30", "--log-level=warning", "--view-socket=/v"});
+    EXPECT_EQ(5u, once.statusRate);
+    EXPECT_EQ(30u, once.spreadSeconds);
+    EXPECT_EQ(kiv::LogLevel::warning, once.logLevel);
+    EXPECT_EQ("/v", once.viewSocket);
 }
 
 TEST(ServiceOptions, WrongCommandLinesAreRefusedNamingTheOption)
@@ -66,6 +73,7 @@ TEST(ServiceOptions, WrongCommandLinesAreRefusedNamingTheOption)
         {{"--spread=-1"}, "--spread: '-1' is not a whole number from 0 to 600"},
         {{"--spread", "30s"}, "--spread: '30s' is not a whole number from 0 to 600"},
         {{"--spread=0", "--spread=30"}, "--spread is given twice"},
+        {{"--log-level=debug", "--log-level", "info"}, "--log-level is given twice"},
         {{"--view-socket"}, "--view-socket needs a value"},
         {{"--view-socket="}, "--view-socket: '' is not a path"},
         {{"--view-socket=/a", "--view-socket=/b"}, "--view-socket is given twice"},
