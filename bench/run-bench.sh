@@ -14,7 +14,8 @@
 #     process end) of both programs, with snmpd's for reference;
 #   - log lines written at the default level, idle and under the status and
 #     announcement floods, against the same at --log-level debug (every
-#     line, as before there were levels).
+#     line, as before there were levels), and under traffic that hits the
+#     same fault again and again (bench/log-figures.sh).
 #
 #   sudo bench/run-bench.sh
 #
@@ -572,6 +573,10 @@ flood unbounded --status-rate 0
 # The bounded flood again at --log-level debug, for its log lines.
 flood debug --log-level debug
 
+# Log lines under traffic that hits the same fault again and again.
+log "log lines under repeated faults (bench/log-figures.sh)"
+VARN_LOGFIG_IN_NETNS=1 "$here/log-figures.sh" "$build" >>"$raw" || die "bench/log-figures.sh failed"
+
 # ---------------------------------------------------------------------------
 # 5. Start-up and shut-down, each program alone, snmpd for reference.
 log "start-up and shut-down: the service ($STARTSTOP_RUNS runs)"
@@ -699,6 +704,15 @@ row "Log lines per 1,000 status requests, forged-source flood, default level and
 row "Log lines per 1,000 announcements, beacon flood, default level" "$(fmt "$mcast_k_default" 2)" \
   "at --log-level debug $(fmt "$mcast_k_debug" 2)" "$(ratio "$mcast_k_default" "$mcast_k_debug")" \
   "at most 1: $(verdict le "$mcast_k_default" 1)"
+logfig_row() {  # TRAFFIC LABEL
+  local k
+  k=$(field per_k "$(grep "^logfig traffic=$1 " "$raw" | tail -1)")
+  row "Log lines per 1,000 $2, default level" "$(fmt "$k" 2)" "–" "–" "at most 1: $(verdict le "$k" 1)"
+}
+logfig_row config-malformed "malformed configurations from one beacon"
+logfig_row config-too-many "repeats of one configuration with 8 reachable servers (TOO MANY PAIRS)"
+logfig_row status-no-route "status requests from sources with no route back"
+logfig_row status-refused "status requests whose replies the route refuses"
 
 ss_row() {  # LABEL LINE PEER_LINE WHAT GOAL
   local ours peer
@@ -739,6 +753,7 @@ mcast_detail() {
   echo "- Announcements: $(echo "$ANNOUNCEMENT" | wc -c | awk '{ print $1 - 1 }')-byte announcements to 224.2.2.224:34543 from ${#BEACONS[@]} beacon addresses in turn, paced (datagrams falling due together leave in batches of at most 8, never a catch-up burst), $MCAST_SECONDS s per rate; the receiver on CPU 0, the sender on CPU $blast_cpu. Lost = sent − datagrams read (the namespace's Udp InDatagrams); the figure is the highest rate reached before the first step with a loss. VarnWin32: $(mcast_detail varn). Minimal loop: $(mcast_detail minimal).${short_steps:+ The sender fell short of the rate asked for at: $short_steps (its CPU was busy; such a step counts at the rate really sent).}"
   echo "- Status flood: \`STATUS_REQUEST \` datagrams ($(echo -n "$REQUEST" | wc -c) bytes) to the service at $(fmt_int "$FLOOD_RATE")/s for $FLOOD_SECONDS s, from $FLOOD_SOURCES source addresses in turn (as forged sources would come), each source reading the replies sent back to it; the figure is the reply bytes over the request bytes. With the default bound ($(field replies "$(flood_line bounded)") replies to $(field sent "$(flood_line bounded)") requests) and with \`--status-rate 0\` ($(field replies "$(flood_line unbounded)") replies to $(field sent "$(flood_line unbounded)") requests). The service on CPU 0, the flood on CPU $blast_cpu."
   echo "- Log volume: standard error and standard output (the console echo) of the service to a file, as the journal would take them, lines counted. Idle: over the idle window above, after $(field default_startup_lines "$(grep '^log idle' "$raw")") start-up lines (at debug, $(field debug_startup_lines "$(grep '^log idle' "$raw")")); the debug peer runs beside it in a namespace of its own. Status requests: the bounded forged-source flood above ($(field sent "$(flood_line bounded)") requests, $(field log_lines "$(flood_line bounded)") lines; the count line comes once a minute and falls after the flood), then the same flood at --log-level debug ($(field sent "$(flood_line debug)") requests, $(field log_lines "$(flood_line debug)") lines). Announcements: every step of the announcement rows ($mcast_read read, $mcast_lines lines besides start and stop), and at debug one step at $(fmt_int "${MCAST_RATES%% *}")/s ($mcast_debug_read read, $mcast_debug_lines lines)."
+  echo "- Repeated faults (\`bench/log-figures.sh\`): the service started afresh for each, its lines counted from a second after its first answer, $(field sent "$(grep '^logfig traffic=config-too-many ' "$raw")") datagrams or so each. Malformed configurations: four (a junk port, no port, port 70000, only unusable addresses) from one beacon address, interleaved. TOO MANY PAIRS: one valid configuration naming 8 servers on the station's network. Status requests: from 20 addresses whose replies an \`ip rule\` makes unreachable, or prohibited; every one the default reply bound lets through fails. The lines written when each fault starts are counted too."
   echo "- Start-up and shut-down: median of $STARTSTOP_RUNS runs; a status request every millisecond from just before exec until the first answer; SIGTERM after the program has run 0.5 s (1.5 s with the dialog), which takes the same path as \"Exit\", until the process has ended. snmpd: first answered GET of sysUpTime.0, then SIGTERM."
 } >"$work/table.md"
 

@@ -123,11 +123,12 @@ void MulticastReceiver::parseMcKivMessage(const std::string& message)
         return;
     }
 
+    const std::uint32_t sender = mSenderEndpoint.address().is_v4() ? mSenderEndpoint.address().to_v4().to_uint() : 0;
     if (mSenderEndpoint.address().is_v4())
-        mOwner.onBeaconMessage(mSenderEndpoint.address().to_v4().to_uint(), message);
+        mOwner.onBeaconMessage(sender, message);
 
     if (message.find("beaconCfgAlarm") != std::string::npos && mGuard.configAllowed(mSenderEndpoint))
-        mOwner.onConfiguration(message);
+        mOwner.onConfiguration(sender, message);
 }
 
 void MulticastReceiver::sendData(std::string text)

@@ -20,8 +20,9 @@ public:
     virtual void onBeaconMessage(std::uint32_t sender, const std::string& message) = 0;
 
     // A beacon-group datagram that names beaconCfgAlarm, from a source
-    // allowed to configure the station.
-    virtual void onConfiguration(const std::string& message) = 0;
+    // allowed to configure the station, from `sender` (IPv4, host order; 0
+    // for another kind of address).
+    virtual void onConfiguration(std::uint32_t sender, const std::string& message) = 0;
 
     // The srvIpAddr value of a cloud-group datagram, up to its first zero byte.
     virtual void onCloudServerAddress(const std::string& address) = 0;

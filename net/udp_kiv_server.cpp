@@ -267,10 +267,27 @@ void UdpKivServer::handle_STATUS_REQUEST(std::shared_ptr<UdpKivMessage> message)
         if (debugLogWanted())
             debugLog("remote_endpoint_=[%s]\n", endpointToString(message->mSenderEndpoint).c_str());
         sendReply(message->mSenderEndpoint);
+        if (mReplyFailure.active())
+            replySent(message->mSenderEndpoint);
     } catch (...) {
         // No route back to one requester must not stop the answers to others.
-        reportException("UdpKivServer::handle_STATUS_REQUEST");
+        // A lasting failure is written when it starts or its reason changes,
+        // at most hourly in between, and when replies go out again.
+        mReplyFailedTo = message->mSenderEndpoint.address();
+        mReplyFailedAt = std::chrono::steady_clock::now();
+        reportRepeatedException(mReplyFailure, "UdpKivServer::handle_STATUS_REQUEST");
     }
+}
+
+void UdpKivServer::replySent(const udp::endpoint& to)
+{
+    // Other requesters may be answered while one still has no route back:
+    // the failure has ended when the one it failed for is answered, or when
+    // no reply has failed for a while.
+    if (to.address() != mReplyFailedTo && std::chrono::steady_clock::now() - mReplyFailedAt < kReplyFailureQuiet)
+        return;
+    if (const unsigned failed = mReplyFailure.ended())
+        infoLog("UdpKivServer::handle_STATUS_REQUEST replies sent again after [%u] failed\n", failed);
 }
 
 void UdpKivServer::sendReply(const udp::endpoint& to)

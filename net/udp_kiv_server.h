@@ -11,6 +11,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 
+#include "base/repeated_warning.h"
 #include "base/service_options.h"
 #include "net/datagram_batch.h"
 #include "net/source_guard.h"
@@ -88,6 +89,9 @@ private:
     // The next datagram of the batch, into the receive buffer; its size.
     std::size_t take_from_batch();
     void sendReply(const boost::asio::ip::udp::endpoint& to);
+    // A reply went out while replies were failing: ends the failure when it
+    // is over.
+    void replySent(const boost::asio::ip::udp::endpoint& to);
     const std::string& hostAddressText();
 
     // Parts of the status reply kept between requests, so that a burst of
@@ -98,6 +102,13 @@ private:
     std::string mReply;  // the reply being sent, its storage kept between requests
     std::string mHostAddressText;
     std::chrono::steady_clock::time_point mHostAddressTime{};
+
+    // Failed replies, under the repeat rule by their reason; the requester
+    // of the last one and when it failed.
+    static constexpr std::chrono::minutes kReplyFailureQuiet{1};
+    RepeatedWarning mReplyFailure;
+    boost::asio::ip::address mReplyFailedTo;
+    std::chrono::steady_clock::time_point mReplyFailedAt{};
 
     boost::asio::ip::udp::socket mSocket;
     SourceGuard mGuard;

@@ -1,7 +1,9 @@
 // The host's interface list and the crossover: pairing local addresses with
 // the watchdog servers on the same /24 network.
 #include <algorithm>
+#include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <optional>
 #include <vector>
@@ -211,8 +213,19 @@ std::uint32_t KivServer::getNetOctsInt(const std::string& text)
 {
     const std::uint32_t value = parseInetAddr(text);
     if (value == 0)
-        warningLog("*** ERROR   getNetOctsInt   (IpAddr == 0)\r\n");
+        configurationFault("*** ERROR   getNetOctsInt   (IpAddr == 0)\r\n");
     return value & 0xFFFFFF00u;
+}
+
+void KivServer::configurationFault(const char* format, ...)
+{
+    char buffer[kDebugLogBufferSize];
+    va_list args;
+    va_start(args, format);
+    const int n = std::vsnprintf(buffer, sizeof buffer, format, args);
+    va_end(args);
+    const std::string line(buffer, n < 0 ? 0 : std::min<std::size_t>(static_cast<std::size_t>(n), sizeof buffer - 1));
+    logRepeat(LogLevel::warning, !mConfigFaults.failed(line, SenderFaults::Clock::now()), "%s", line.c_str());
 }
 
 void KivServer::setCrossOver(const std::string& message)
@@ -220,13 +233,16 @@ void KivServer::setCrossOver(const std::string& message)
     KivServer* server = instance();
     if (server == nullptr)
         return;
-    server->applyCrossOver(message);
+    server->applyCrossOver(0, message);
 }
 
-void KivServer::applyCrossOver(const std::string& message)
+void KivServer::applyCrossOver(std::uint32_t sender, const std::string& message)
 {
     debugLog("==>  KivServer::setCrossOver\n");
     const Settings before = settings();
+    // A beacon sends its configuration again and again: its faults are
+    // written when they start or change, at most hourly, and when they end.
+    mConfigFaults.begin(sender);
     try {
         std::string localList;
         getIpAddressesXml(localList);
@@ -257,11 +273,11 @@ void KivServer::applyCrossOver(const std::string& message)
         for (const ElementValue& server : servers) {
             const char* const name = server.text.c_str();
             if (!server.closed)
-                warningLog("*** SKIPPED server entry [%s]: cut off before its closing tag\n", name);
+                configurationFault("*** SKIPPED server entry [%s]: cut off before its closing tag\n", name);
             else if (!isDotted(server.text))
-                warningLog("*** SKIPPED server entry [%s]: not a dotted address\n", name);
+                configurationFault("*** SKIPPED server entry [%s]: not a dotted address\n", name);
             else if (!isServerAddress(server.text))
-                warningLog("*** SKIPPED server entry [%s]: not an address a server can have\n", name);
+                configurationFault("*** SKIPPED server entry [%s]: not an address a server can have\n", name);
             else
                 usable.push_back(server.text);
         }
@@ -274,26 +290,27 @@ void KivServer::applyCrossOver(const std::string& message)
         const std::string portText = trimmed(portElement.text);
         const int port = portValue(portText);
         if (!portGiven && message.size() >= MulticastReceiver::kRecvBufferSize) {
-            warningLog("*** REFUSED configuration: no srvIpPort in the [%zu] bytes read (the rest was cut), "
+            configurationFault("*** REFUSED configuration: no srvIpPort in the [%zu] bytes read (the rest was cut), "
                      "the pairs in place stay\n",
                      message.size());
         } else if (!portGiven) {
-            warningLog("*** REFUSED configuration: no srvIpPort, the pairs in place stay\n");
+            configurationFault("*** REFUSED configuration: no srvIpPort, the pairs in place stay\n");
         } else if (!portElement.closed) {
             // 50001 cut to 5000 is another port: the reports would go there.
-            warningLog("*** REFUSED srvIpPort [%s]: cut off before its closing tag, the pairs in place stay\n",
+            configurationFault("*** REFUSED srvIpPort [%s]: cut off before its closing tag, the pairs in place stay\n",
                        quoted(portText).c_str());
         } else if (port == 0) {
-            warningLog("*** REFUSED srvIpPort [%s]: not a port from 1 to 65535, the pairs in place stay\n",
+            configurationFault("*** REFUSED srvIpPort [%s]: not a port from 1 to 65535, the pairs in place stay\n",
                      portText.c_str());
         } else if (!servers.empty() && usable.empty()) {
-            warningLog("*** REFUSED configuration: none of the [%zu] server entries is usable, "
+            configurationFault("*** REFUSED configuration: none of the [%zu] server entries is usable, "
                      "the pairs in place stay\n",
                      servers.size());
         } else {
             mPairServers = usable;
             mPairPort = port;
             mPairsConfigured = true;
+            mPairSender = sender;
             // A configuration on the group reaches every station at once:
             // with --spread their reports are spread over that many seconds.
             makePairs(locals, usable, port, mSpreadTicks);
@@ -312,7 +329,7 @@ void KivServer::applyCrossOver(const std::string& message)
             if (percent)
                 mAlarmPercent = *percent;
             else
-                warningLog("*** REFUSED cpuPercent [%s]: not a whole number from 0 to %i, [%i] stays in force\n",
+                configurationFault("*** REFUSED cpuPercent [%s]: not a whole number from 0 to %i, [%i] stays in force\n",
                            quoted(value.text).c_str(), kMaxAlarmPercent, mAlarmPercent);
         }
         if (message.find("<alarmSeconds>") != std::string::npos) {
@@ -320,7 +337,7 @@ void KivServer::applyCrossOver(const std::string& message)
             const std::optional<int> seconds =
                 value.closed ? plainNumber(trimmed(value.text), 0, kMaxAlarmSeconds) : std::nullopt;
             if (!seconds) {
-                warningLog("*** REFUSED alarmSeconds [%s]: not a whole number from 0 to %i, [%i] stays in force\n",
+                configurationFault("*** REFUSED alarmSeconds [%s]: not a whole number from 0 to %i, [%i] stays in force\n",
                            quoted(value.text).c_str(), kMaxAlarmSeconds, mAlarmSeconds);
             } else {
                 // A new delay counts from its start, also while the load is
@@ -332,6 +349,9 @@ void KivServer::applyCrossOver(const std::string& message)
         }
         debugLog("mRemotePort=[%i]  mAlarmPercent=[%i]  mAlarmSeconds=[%i]\n", mRemotePort,
                  mAlarmPercent, mAlarmSeconds);
+        if (const unsigned faulty = mConfigFaults.end())
+            infoLog("Configuration from [%s] without faults again, after [%u] with them\n",
+                    getIpAddrString(sender).c_str(), faulty);
         logConfigurationApplied(before);
     } catch (...) {
         reportException("KivServer::setCrossOver");
@@ -426,7 +446,7 @@ void KivServer::makePairs(const std::vector<std::string>& locals, const std::vec
         serverEnds.push_back(found[k].serverEnd);
     }
     if (!leftOut.empty())
-        warningLog("*** TOO MANY PAIRS, [%i] KEPT, LEFT OUT:%s\n", kMaxLinks, leftOut.c_str());
+        configurationFault("*** TOO MANY PAIRS, [%i] KEPT, LEFT OUT:%s\n", kMaxLinks, leftOut.c_str());
 
     // A pair that existed before keeps its schedule (and a report it still
     // owes, with its delay); a new one reports at the next tick, or with

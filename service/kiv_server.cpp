@@ -189,9 +189,9 @@ void KivServer::onBeaconMessage(std::uint32_t sender, const std::string& message
     stateMayHaveChanged();
 }
 
-void KivServer::onConfiguration(const std::string& message)
+void KivServer::onConfiguration(std::uint32_t sender, const std::string& message)
 {
-    applyCrossOver(message);
+    applyCrossOver(sender, message);
     stateMayHaveChanged();
 }
 
@@ -317,6 +317,7 @@ void KivServer::onLocalNetworkChanged()
         for (std::uint32_t address : mLocalNetwork->addresses())
             locals.push_back(getIpAddrString(address));
         const Settings before = settings();
+        mConfigFaults.begin(mPairSender);
         try {
             makePairs(locals, mPairServers, mPairPort, 0);
         } catch (...) {

@@ -16,6 +16,8 @@
 #include <boost/asio/ip/udp.hpp>
 #include <boost/asio/steady_timer.hpp>
 
+#include "base/debug_log.h"
+#include "base/repeated_warning.h"
 #include "beacon/beacon_tracker.h"
 #include "metrics/cpu_usage.h"
 #include "net/multicast_receiver.h"
@@ -73,8 +75,11 @@ public:
 
     static int getNumIpAddresses();
     std::string getIpAddressesXml(std::string& work);
+    // A configuration as if from 0.0.0.0 (the tests' and fuzzers' way in).
     static void setCrossOver(const std::string& message);
-    static std::uint32_t getNetOctsInt(const std::string& text);
+    // The /24 network of a dotted address; 0 with a fault line when it does
+    // not parse.
+    std::uint32_t getNetOctsInt(const std::string& text);
 
     // Health of a slot's ping target as the dialog shows it: 0 (and the
     // stored health zeroed) when the slot has no usable ping target.
@@ -140,7 +145,7 @@ private:
     // binds or updates its sender's slot, an allowed configuration makes the
     // pairs, a cloud datagram's srvIpAddr is kept.
     void onBeaconMessage(std::uint32_t sender, const std::string& message) override;
-    void onConfiguration(const std::string& message) override;
+    void onConfiguration(std::uint32_t sender, const std::string& message) override;
     void onCloudServerAddress(const std::string& address) override;
 
     void startTickTimer();
@@ -154,7 +159,10 @@ private:
     void sendPingTargetNow(std::uint32_t address);
     // `spreadTicks` > 0: a pair made new reports at a random one of the
     // next `spreadTicks` ticks instead of at the next.
-    void applyCrossOver(const std::string& message);
+    void applyCrossOver(std::uint32_t sender, const std::string& message);
+    // A warning line of the configuration in hand, under the repeat rule of
+    // its sender.
+    void configurationFault(const char* format, ...) VARN_PRINTF(2, 3);
     void makePairs(const std::vector<std::string>& locals, const std::vector<std::string>& servers,
                    int port, int spreadTicks);
     void onLocalNetworkChanged();
@@ -222,6 +230,10 @@ private:
     std::vector<std::string> mPairServers;
     int mPairPort = 0;
     bool mPairsConfigured = false;
+    // Who sent the configuration in force, and the faults of each sender's
+    // configurations (and of the pairs made again from them).
+    std::uint32_t mPairSender = 0;
+    SenderFaults mConfigFaults;
     // Set for one tick after a stall: the keep-alive or report that fell
     // due while the tick could not run goes out once.
     bool mKeepAliveMissed = false;

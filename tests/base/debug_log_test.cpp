@@ -74,6 +74,20 @@ TEST_F(LogLevels, LinesBelowTheLevelReachNeitherWriterNorSink)
     EXPECT_EQ("echo", log.console());
 }
 
+// The trace and the console echo are debug-only; a held line only reaches
+// a channel that keeps every line.
+TEST_F(LogLevels, AtTheDefaultLevelTheTraceTheEchoAndHeldLinesStayOut)
+{
+    kiv::setLogLevel(kiv::kDefaultLogLevel);
+    EXPECT_FALSE(kiv::debugLogWanted());
+    debugLog("trace\n");
+    kiv::consoleWrite("echo", 4);
+    kiv::logRepeat(LogLevel::warning, true, "held\n");
+    kiv::logRepeat(LogLevel::warning, false, "written\n");
+    EXPECT_EQ(std::vector<std::string>{"written\n"}, log.lines());
+    EXPECT_EQ("", log.console());
+}
+
 TEST(JournalLine, EachLineStartsWithItsPriority)
 {
     EXPECT_EQ("<6>All Started\n", kiv::journalLine(LogLevel::info, "All Started"));

@@ -238,6 +238,33 @@ TEST_F(QuietStatusLog, TwoThousandRequestsWriteNothingButTheCountLine)
         EXPECT_EQ(0u, line.rfind(prefix, 0)) << line;
 }
 
+// Replies to a requester with no route back fail again and again: one line
+// while others are still answered, one more with the count when it is
+// answered again.
+TEST_F(QuietStatusLog, FailedRepliesAreALineWhenTheyStartAndOneWhenTheyEnd)
+{
+    struct Route {
+        Route() { EXPECT_EQ(0, std::system("ip route add unreachable 10.1.2.100/32")); }
+        ~Route() { std::system("ip route del unreachable 10.1.2.100/32 2>/dev/null"); }
+    };
+    auto route = std::make_unique<Route>();
+    UdpPeer lost("10.1.2.100", 0, Where::PeerNamespace);
+    UdpPeer other("10.1.2.1", 0, Where::PeerNamespace);
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(lost.sendTo("STATUS_REQUEST ", "10.1.2.5", kStatusPort));
+    ASSERT_TRUE(other.sendTo("STATUS_REQUEST ", "10.1.2.5", kStatusPort));
+    ASSERT_TRUE(other.receive());  // behind the five failed ones
+    route.reset();
+    ASSERT_TRUE(lost.sendTo("STATUS_REQUEST ", "10.1.2.5", kStatusPort));
+    ASSERT_TRUE(lost.receive());
+    const std::string ended = "UdpKivServer::handle_STATUS_REQUEST replies sent again after [5] failed\n";
+    ASSERT_TRUE(waitFor([&] { return log.contains(ended); }));
+    const std::vector<std::string> lines = log.lines();
+    EXPECT_EQ(1, std::count_if(lines.begin(), lines.end(), [](const std::string& line) {
+                  return line.rfind("*** EXCEPTION  UdpKivServer::handle_STATUS_REQUEST [send_to: ", 0) == 0;
+              }));
+}
+
 TEST(SourceGuardCounts, LoggedEachPeriodWhenNotZero)
 {
     kiv::test::LogCapture log;

@@ -35,7 +35,7 @@ public:
     {
         calls.push_back("beacon " + std::to_string(sender) + " " + message);
     }
-    void onConfiguration(const std::string& message) override { calls.push_back("configuration " + message); }
+    void onConfiguration(std::uint32_t /*sender*/, const std::string& message) override { calls.push_back("configuration " + message); }
     void onCloudServerAddress(const std::string& address) override
     {
         calls.push_back("cloud [" + address + "]");

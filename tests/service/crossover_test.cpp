@@ -231,6 +231,19 @@ TEST_F(CrossOver, UnusableEntriesAreNamedAndAloneChangeNoPair)
     EXPECT_EQ("10.1.2.1:5000", endpointText(probe->serverEndpoint(0)));
 }
 
+// Naming no server at all is the plant's word that there is none: unlike a
+// list of unusable entries, it is applied and drops the pairs.
+TEST_F(CrossOver, NoServerEntryAtAllIsAppliedAndDropsThePairs)
+{
+    start({"10.1.2.5"});
+    KivServer::setCrossOver(config({"10.1.2.1"}, "<srvIpPort>5000</srvIpPort>"));
+    log.clear();
+    KivServer::setCrossOver(config({}, "<srvIpPort>5000</srvIpPort>"));
+    EXPECT_EQ(0, probe->numLinks());
+    EXPECT_FALSE(log.contains("*** REFUSED configuration: none of the [0] server entries is usable, "
+                              "the pairs in place stay\n"));
+}
+
 TEST_F(CrossOver, AConfigurationWithoutItsPortChangesNoPair)
 {
     start({"10.1.2.5", "192.168.7.20"});
@@ -383,18 +396,33 @@ TEST_F(CrossOver, AtTheDefaultLevelOneLineSaysWhatChanged)
 
     log.clear();
     KivServer::setCrossOver(both);
-    KivServer::setCrossOver(config({"10.1.2.1"}, "<srvIpPort>70000</srvIpPort>"));
+    // The same fault again and again is its first line, and its end one.
+    for (int i = 0; i < 3; ++i)
+        KivServer::setCrossOver(config({"10.1.2.1"}, "<srvIpPort>70000</srvIpPort>"));
     const std::string refused = "*** REFUSED srvIpPort [70000]: not a port from 1 to 65535, the pairs in place stay\n";
     EXPECT_EQ(std::vector<std::string>{refused}, log.lines());
     EXPECT_EQ(kiv::LogLevel::warning, log.levelOf(refused));
 
     log.clear();
     KivServer::setCrossOver(config({"10.1.2.1"}, "<srvIpPort>5000</srvIpPort>"));
-    EXPECT_EQ(std::vector<std::string>{"Configuration applied: pairs made none, kept [10.1.2.5 > 10.1.2.1:5000], "
-                                       "dropped [192.168.7.20 > 192.168.7.1:5000]; port 5000, CPU alarm at 90 % "
-                                       "for 10 s\n"},
+    EXPECT_EQ((std::vector<std::string>{"Configuration from [0.0.0.0] without faults again, after [3] with them\n",
+                                        "Configuration applied: pairs made none, kept [10.1.2.5 > 10.1.2.1:5000], "
+                                        "dropped [192.168.7.20 > 192.168.7.1:5000]; port 5000, CPU alarm at 90 % "
+                                        "for 10 s\n"}),
               log.lines());
     kiv::setLogLevel(kiv::LogLevel::debug);
+}
+
+// Each sender's faults have their rule: another beacon's fault is news.
+TEST_F(CrossOver, AtTheDefaultLevelARepeatedFaultIsWrittenOncePerSender)
+{
+    start({"10.1.2.5", "10.1.2.6"});
+    kiv::setLogLevel(kiv::kDefaultLogLevel);
+    const std::string tooMany = config({"10.1.2.1", "10.1.2.2", "10.1.2.3"}, "<srvIpPort>5000</srvIpPort>");
+    for (const std::uint32_t sender : {0x0a01020bu, 0x0a01020bu, 0x0a01020cu, 0x0a01020bu})
+        probe->configure(sender, tooMany);
+    kiv::setLogLevel(kiv::LogLevel::debug);
+    EXPECT_EQ(2, log.count("*** TOO MANY PAIRS, [5] KEPT, LEFT OUT: [10.1.2.6] [10.1.2.3]\n"));
 }
 
 }  // namespace

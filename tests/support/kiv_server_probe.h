@@ -50,6 +50,8 @@ struct KivServerProbe {
     void fireTick() { s.onTick(boost::system::error_code()); }
     void setTickExpiry(boost::asio::steady_timer::time_point expiry) { s.mTickTimer.expires_at(expiry); }
     MulticastReceiverCloud& cloud() { return s.mMulticastCloud; }
+    // A configuration from `sender` (IPv4, host order), as the group hands it over.
+    void configure(std::uint32_t sender, const std::string& message) { s.onConfiguration(sender, message); }
     // Back to the state of a fresh server: no pairs, no crossover, the
     // alarm settings and counters of construction, tick 0.
     void clearCrossOver()
