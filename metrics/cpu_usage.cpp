@@ -95,6 +95,34 @@ std::int8_t cpuPercentFromCounterValue(double counterValue)
     return static_cast<std::int8_t>(lowByte);
 }
 
+void CounterWarning::failed(const char* call, unsigned status)
+{
+    if (logLevel() == LogLevel::debug)
+        return;
+    const std::string reason = formatString("%s failed [0x%X]", call, status);
+    const bool held = !mRule.failed(reason, RepeatedWarning::Clock::now());
+    if (!held && !mEverRead && !mFirstSaid) {
+        mFirstSaid = true;
+        warningLog("*** CPU counter: the first sample failed (%s): the load reads 0 %% and no CPU alarm is raised; "
+                   "the account the program runs as (the service's is LocalService) may lack the right to read "
+                   "the counter\n",
+                   reason.c_str());
+        return;
+    }
+    logRepeat(LogLevel::warning, held, "*** CPU counter: %s: the load reads 0 %% and no CPU alarm is raised\n",
+              reason.c_str());
+}
+
+void CounterWarning::read()
+{
+    mEverRead = true;
+    if (!mRule.active())
+        return;
+    const unsigned tries = mRule.ended();
+    if (tries > 0)
+        infoLog("CPU counter read again after %u failed tries\n", tries);
+}
+
 void printCpuTotalUsage(int percent)
 {
     consolePrintf("\n\nCPU Total usage: %3d%%\n", percent);

@@ -5,6 +5,9 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <string>
+
+#include "base/repeated_warning.h"
 
 class CpuUsage
 {
@@ -47,6 +50,27 @@ private:
     bool mHasReading = false;
     Clock::time_point mTime{};
     int mValue = 0;
+};
+
+// The warnings of a platform counter that fails (Windows' PDH): a station
+// whose counter fails reads 0 % and never alarms, so this is said at the
+// default level and in the Event Log, under the repeat rule. Above debug
+// only: at debug the sampler's own console lines say it, as they always did.
+// Used with the sampler's lock held.
+class CounterWarning
+{
+public:
+    // `call` failed with `status`. A failure before any reading worked
+    // (the first sample) also says, once, that the account may lack the
+    // right to read the counter.
+    void failed(const char* call, unsigned status);
+    // A reading worked: ends a failure that lasted, with its count.
+    void read();
+
+private:
+    RepeatedWarning mRule;
+    bool mEverRead = false;
+    bool mFirstSaid = false;
 };
 
 // The platform measurement behind getCpuUsage (cpu_usage_linux.cpp /

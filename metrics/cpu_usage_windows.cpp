@@ -28,6 +28,7 @@ struct PdhSampler {
     PDH_STATUS status = ERROR_SUCCESS;
     DWORD counterType = 0;
     PDH_FMT_COUNTERVALUE value{};
+    kiv::CounterWarning warning;
 };
 
 PdhSampler& pdhSampler()
@@ -48,10 +49,14 @@ int openAndPrime(PdhSampler& s)
     s.status = PdhOpenQueryW(nullptr, 0, &s.query);
     if (s.status != ERROR_SUCCESS) {
         kiv::consolePrintf("PdhOpenQuery() ***Error: 0x%X\n", statusBits(s.status));
+        s.warning.failed("PdhOpenQuery", statusBits(s.status));
         return 0;  // still the first call next time: the open is tried again
     }
-    // A failed add goes unnoticed here; every later format call then fails.
-    PdhAddCounterW(s.query, kTotalProcessorTimePath, 0, &s.counter);
+    // A failed add has no console line of its own (every later format call
+    // then fails); above debug it is the warning that names the cause.
+    const PDH_STATUS added = PdhAddCounterW(s.query, kTotalProcessorTimePath, 0, &s.counter);
+    if (added != ERROR_SUCCESS)
+        s.warning.failed("PdhAddCounter", statusBits(added));
     s.firstCall = false;
     PdhCollectQueryData(s.query);
     return 0;
@@ -62,6 +67,7 @@ int collectAndRead(PdhSampler& s)
     s.status = PdhCollectQueryData(s.query);
     if (s.status != ERROR_SUCCESS) {
         kiv::consolePrintf("PhdCollectQueryData() ***Error: 0x%X\n", statusBits(s.status));
+        s.warning.failed("PdhCollectQueryData", statusBits(s.status));
         switch (static_cast<DWORD>(s.status)) {
         case PDH_INVALID_HANDLE:
             kiv::consolePrintf("PDH_INVALID_HANDLE\n");
@@ -79,8 +85,10 @@ int collectAndRead(PdhSampler& s)
     s.status = PdhGetFormattedCounterValue(s.counter, kCounterFormat, &s.counterType, &s.value);
     if (s.status != ERROR_SUCCESS) {
         kiv::consolePrintf("PdhGetFormattedCounterValue() ***Error: 0x%X\n", statusBits(s.status));
+        s.warning.failed("PdhGetFormattedCounterValue", statusBits(s.status));
         return 0;
     }
+    s.warning.read();
 
     const int percent = kiv::cpuPercentFromCounterValue(s.value.doubleValue);
     kiv::printCpuTotalUsage(percent);

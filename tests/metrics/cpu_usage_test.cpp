@@ -199,6 +199,27 @@ INSTANTIATE_TEST_SUITE_P(Rows, TotalUsageLine,
                                            PrintRow{45, "\n\nCPU Total usage:  45%\n"},
                                            PrintRow{100, "\n\nCPU Total usage: 100%\n"}));
 
+// A counter that fails: its first line names the account, repeats are held,
+// the end carries the count; at debug only the sampler's console lines say it.
+TEST(CounterWarning, FirstFailureNamesTheAccountRepeatsAreHeldAndTheEndCounts)
+{
+    kiv::test::LogCapture capture;
+    kiv::setLogLevel(kiv::LogLevel::info);
+    kiv::CounterWarning warning;
+    for (int i = 0; i < 3; ++i)
+        warning.failed("PdhCollectQueryData", 0x800007D5u);
+    warning.read();
+    kiv::setLogLevel(kiv::LogLevel::debug);
+    warning.failed("PdhCollectQueryData", 0x800007D5u);
+    warning.read();
+    const std::vector<std::string> lines = capture.lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find("the first sample failed (PdhCollectQueryData failed [0x800007D5])"), std::string::npos);
+    EXPECT_NE(lines[0].find("LocalService"), std::string::npos);
+    EXPECT_EQ(capture.levelOf(lines[0]), kiv::LogLevel::warning);
+    EXPECT_EQ(lines[1], "CPU counter read again after 3 failed tries\n");
+}
+
 }  // namespace
 
 TEST(ReadingThrottle, ReusesAReadingOnlyWhileItIsYoungerThanTheMinimumSpan)

@@ -88,6 +88,14 @@ TEST_F(ServiceControlTest, ShutdownDuringStopChangesNothing)
                                                   ServiceState::stopPending}));
 }
 
+TEST_F(ServiceControlTest, StopWhileStartingIsNotAccepted)
+{
+    control.starting();
+    EXPECT_FALSE(control.control(ServiceRequest::stop));
+    EXPECT_EQ(stopRequests, 0);
+    EXPECT_EQ(states(), (std::vector<ServiceState>{ServiceState::startPending}));
+}
+
 TEST_F(ServiceControlTest, StartFailureStopsWithTheServicesCode)
 {
     control.starting();

@@ -2,19 +2,21 @@
 # The Windows installer under Wine, in a Wine session of its own (private
 # network namespace, Xvfb, fresh prefix):
 #
-#   wine-session.sh installer-test.sh VarnWin32-VERSION.msi UPGRADE.msi varn-dialog-probe.exe
+#   wine-session.sh installer-test.sh VarnWin32-VERSION.msi UPGRADE.msi varn-dialog-probe.exe OLDER.msi
 #
 # A silent install with AUTOSTART=1 puts the program under Program Files with
 # a Start-menu shortcut, an uninstall entry, the Run value and the firewall
 # commands; the installed program starts from there and answers a status
 # request; the silent uninstall leaves no file, shortcut or registry value of
-# ours. Without AUTOSTART=1 there is no Run value; a later version (UPGRADE,
-# the same program with the fourth version field up) replaces the installed
+# ours. Without AUTOSTART=1 there is no Run value; an older version (OLDER,
+# the third version field down) is refused and leaves the installed one in
+# place; a later version (UPGRADE, the third field up) replaces the installed
 # one with a single uninstall entry, and its uninstall again leaves nothing.
 set -u
 msi=${1:?installer}
 upgrade_msi=${2:?upgrade installer}
 probe_exe=${3:?varn-dialog-probe.exe}
+older_msi=${4:?older installer}
 here=$(cd "$(dirname "$0")" && pwd)
 
 local_address=10.1.2.5   # the namespace's interface (tests/netns/run-in-netns.sh)
@@ -83,6 +85,14 @@ check_rules() {
 netsh_runs | sed 's/^/   netsh /'
 check_rules add
 netsh_runs | grep -F 'add rule' | grep -qvF "program=\"$exe_windows\"" && fail "a rule is not for $exe_windows"
+netsh_runs | grep -F 'localport=45654' | grep -qF ' service=any remoteip=any ' ||
+  fail "the dialog's status rule is not from anyone"
+# A failed installation deletes the rules again: each rollback is deferred
+# to the rollback script before the rules are added.
+for rule in 45654 34543; do
+  grep -a -A300 "Handling custom action L\"FirewallRollback$rule\"" "$work/trace" | grep -a -m1 'defer_custom_action' |
+    grep -q 'deferring rollback action' || fail "no rollback of the rule for UDP $rule scheduled"
+done
 
 step "the installed program starts and answers a status request"
 (cd "$install_dir" && WINEDEBUG=-all wine "$exe_windows" >/dev/null 2>"$work/program.err") &
@@ -106,6 +116,17 @@ step "without AUTOSTART=1 there is no Run value"
 msiexec /i "$msi" || fail "the install failed"
 [ -f "$install_dir/VarnWin32.exe" ] || fail "no VarnWin32.exe under Program Files"
 run_value >/dev/null && fail "a Run value without AUTOSTART=1"
+
+step "an older version is refused, the installed one stays"
+installed_version() { wine_out reg query "$uninstall_key" /s | grep -oP 'DisplayVersion\s+REG_SZ\s+\K\S+'; }
+before=$(installed_version)
+MSIEXEC_QUIET=1 msiexec /i "$older_msi" && fail "the older version was installed over $before"
+# Wine shows a launch condition's message to no one under /qn: the one that
+# failed, and the message it carries.
+grep -aqF 'MSI_EvaluateConditionW 0 <- L"NOT NEWERVERSIONFOUND"' "$work/trace" || fail "not refused for the newer version"
+msiinfo export "$older_msi" LaunchCondition | grep -aF 'NOT NEWERVERSIONFOUND' | cut -f2 | sed 's/^/   /'
+[ "$(installed_version)" = "$before" ] || fail "installed: $(installed_version), not $before"
+[ -f "$install_dir/VarnWin32.exe" ] || fail "no VarnWin32.exe after the refused downgrade"
 
 step "a later version replaces the installed one"
 msiexec /i "$upgrade_msi" || fail "the upgrade failed"

@@ -108,6 +108,10 @@ wine_out reg query "$source_key" /v TypesSupported | grep -q '0x7$' || fail "Typ
 custom_action_runs netsh.exe | grep -F 'add rule' | sed 's/^/   netsh /'
 [ "$(custom_action_runs netsh.exe | grep -F 'add rule' | grep -cF "program=\"$service_exe\"")" = 2 ] ||
   fail "the firewall rules are not for the service's program"
+[ "$(custom_action_runs netsh.exe | grep -F 'add rule' | grep -cF ' service=VarnWin32 ')" = 2 ] ||
+  fail "the firewall rules do not name the service"
+custom_action_runs netsh.exe | grep -F 'localport=45654' | grep -qF " remoteip=$allowed/32 " ||
+  fail "the status rule is not only from $allowed/32"
 custom_action_runs sc.exe | sed 's/^/   sc /'
 custom_action_runs sc.exe | grep -qxF 'failure VarnWin32 reset= 86400 actions= restart/5000/restart/5000/restart/5000' ||
   fail "no recovery set with sc failure"

@@ -13,7 +13,9 @@
 #   component of every mode, and the Event Log source's with its component,
 #   subkeys and all (Registry rows named "-");
 # - AUTOSTART, MODE and the service's options reach the elevated part of an
-#   installation started by a user (secure properties).
+#   installation started by a user (secure properties);
+# - the firewall's rollback actions run as rollback (wixl makes any
+#   Execute="rollback" an immediate action).
 #
 #   make-msi.sh VERSION VarnWin32.exe VarnWin32Service.exe VarnWin32Setup.dll ICON.ico OUTPUT.msi
 set -euo pipefail
@@ -53,6 +55,11 @@ sql "INSERT INTO \`Condition\` (\`Feature_\`, \`Level\`, \`Condition\`) VALUES (
 sql "INSERT INTO \`Condition\` (\`Feature_\`, \`Level\`, \`Condition\`) VALUES ('Service', 0, 'NOT Installed AND MODE=\"dialog\"')"
 # The Event Log reads the message file's path as an expandable string.
 sql "UPDATE \`Registry\` SET \`Value\` = '#%[#VarnWin32Service.exe]' WHERE \`Name\` = 'EventMessageFile'"
+# An exe named by a property (50), its return ignored (64), rollback (256),
+# in the script (1024), not impersonated (2048).
+for action in FirewallRollback45654 FirewallRollback34543; do
+  sql "UPDATE \`CustomAction\` SET \`Type\` = 3442 WHERE \`Action\` = '$action'"
+done
 # HKLM is root 2.
 sql "INSERT INTO \`Registry\` (\`Registry\`, \`Root\`, \`Key\`, \`Name\`, \`Component_\`) VALUES ('SettingsKey', 2, 'Software\\VarnWin32', '-', 'InstallFolder')"
 sql "INSERT INTO \`Registry\` (\`Registry\`, \`Root\`, \`Key\`, \`Name\`, \`Component_\`) VALUES ('EventSourceKey', 2, 'SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\VarnWin32', '-', 'EventSource')"
@@ -64,5 +71,7 @@ table Component | grep -q 'AUTOSTART="1" OR MODE="both"' || { echo "make-msi: th
 [ "$(table Condition | grep -c 'NOT Installed AND MODE')" = 2 ] ||
   { echo "make-msi: the features' conditions are not set" >&2; exit 1; }
 [ "$(table Registry | grep -cP '\t-\t')" = 2 ] || { echo "make-msi: the keys' removal is not set" >&2; exit 1; }
+[ "$(table CustomAction | grep -cP '^FirewallRollback\d+\t3442\t')" = 2 ] ||
+  { echo "make-msi: the firewall's rollback actions are not set" >&2; exit 1; }
 mv "$msi" "$output"
 echo "built $output"

@@ -6,7 +6,9 @@
 // CheckServiceOptions runs the service's own option check
 // (base/service_options, the code VarnWin32Service.exe runs when it starts)
 // on the arguments the installer is about to give the service: the
-// installer never leaves a service that will not start.
+// installer never leaves a service that will not start. It also sets the
+// sources of the status rule in the firewall to the networks the service
+// answers (FIREWALLREMOTEIP; "any" stays when it answers anyone).
 // RefuseOtherOptions stops an installation that gives an installed service
 // of the same version other options, which would not reach it.
 // WaitForPort, between the service's registration and its start, waits for
@@ -31,6 +33,7 @@ namespace {
 // The installer property that holds the service's arguments
 // (tools/windows/varnwin32.wxs).
 constexpr wchar_t kArgumentsProperty[] = L"SERVICEARGUMENTS";
+constexpr wchar_t kRemoteIpProperty[] = L"FIREWALLREMOTEIP";
 
 std::wstring property(MSIHANDLE install, const wchar_t* name)
 {
@@ -87,6 +90,9 @@ extern "C" __declspec(dllexport) UINT __stdcall CheckServiceOptions(MSIHANDLE in
     }
     tellInstaller(install, INSTALLMESSAGE_INFO,
                   "VarnWin32 service options checked: " + kiv::optionsText(kiv::serviceOptions()));
+    const kiv::SourceAllowList& statusFrom = kiv::serviceOptions().allowStatusFrom;
+    if (!statusFrom.takesEveryone())
+        ::MsiSetPropertyW(install, kRemoteIpProperty, kiv::win32::fromUtf8(statusFrom.text()).c_str());
     return ERROR_SUCCESS;
 }
 

@@ -352,7 +352,7 @@ TEST(ProgramResources, VersionInfoNamesTheProgramWithTheProjectsVersion)
     const std::string fileVersion = std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
         std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
         std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." + std::to_string(LOWORD(fixed->dwFileVersionLS));
-    EXPECT_EQ(VARN_PROJECT_VERSION, fileVersion);
+    EXPECT_EQ(VARN_FILE_VERSION, fileVersion);
     EXPECT_EQ(fixed->dwFileVersionMS, fixed->dwProductVersionMS);
     EXPECT_EQ(fixed->dwFileVersionLS, fixed->dwProductVersionLS);
 
