@@ -1,6 +1,5 @@
 #include "shell/status_panel.h"
 
-#include <cstdio>
 #include <utility>
 
 #include "base/debug_log.h"
@@ -163,12 +162,14 @@ void StatusPanel::onClearEvents()
 
 void StatusPanel::onSetPingTarget()
 {
-    const std::uint32_t address = mView.readPingAddress();
-    char dotted[32];
-    std::snprintf(dotted, sizeof dotted, "%d.%d.%d.%d", static_cast<int>((address >> 24) & 0xff),
-                  static_cast<int>((address >> 16) & 0xff), static_cast<int>((address >> 8) & 0xff),
-                  static_cast<int>(address & 0xff));
-    mView.setControlText(IDC_PING_TARGET_SHOWN, dotted);
+    const PingTargetCheck check = checkPingTarget(mView.readPingAddress());
+    if (!check.address) {
+        infoLog("%s\n", check.problem.c_str());
+        mView.showNotice("Set Ping Target IP", check.problem);
+        return;
+    }
+    const std::uint32_t address = *check.address;
+    mView.setControlText(IDC_PING_TARGET_SHOWN, getIpAddrString(address));
     if (mSource.available())
         mSource.sendPingTarget(address);
     debugLog("[%d]\n", static_cast<std::int32_t>(address));

@@ -18,6 +18,7 @@
 #include <memory>
 
 #include "base/event_text.h"
+#include "base/ping_target.h"
 #include "beacon/beacon_tracker.h"
 #include "service/kiv_server.h"
 #include "shell/status_source.h"
@@ -47,8 +48,10 @@ public:
     virtual void loadStaticResources() = 0;
     // Shows radar frame 1..16 in the radar control; 0 shows no image.
     virtual void showRadarFrame(int frame) = 0;
-    // The IPv4 address entry, first field most significant; blank fields are 0.
-    virtual std::uint32_t readPingAddress() = 0;
+    // The IPv4 address entry as typed.
+    virtual PingAddressEntry readPingAddress() = 0;
+    // Tells the operator why an action did nothing, in a message box.
+    virtual void showNotice(const std::string& caption, const std::string& text) = 0;
 };
 
 std::string beaconText(const BeaconView& beacon);
@@ -80,7 +83,9 @@ public:
     // The 500 ms refresh.
     void refreshStatusPanel();
 
-    // The "Set Ping Target IP" button.
+    // The "Set Ping Target IP" button (and Enter in the address entry):
+    // sends a complete, usable address; anything else sends nothing and
+    // the view says why.
     void onSetPingTarget();
     // The "Clear" command: empties the event list.
     void onClearEvents();

@@ -23,6 +23,9 @@ Ipv4AddressEdit::Ipv4AddressEdit(QWidget* parent) : QFrame(parent)
         field->setAlignment(Qt::AlignCenter);
         field->setMaxLength(3);
         field->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,3}")), field));
+        // Only the first field is a Tab stop: the entry is one, as on Windows.
+        if (i > 0)
+            field->setFocusPolicy(Qt::ClickFocus);
         field->installEventFilter(this);
         connect(field, &QLineEdit::textEdited, this, [this, i] { onEdited(i); });
         mFields[static_cast<std::size_t>(i)] = field;
@@ -33,19 +36,18 @@ Ipv4AddressEdit::Ipv4AddressEdit(QWidget* parent) : QFrame(parent)
     setFocusProxy(mFields[0]);
 }
 
-std::uint32_t Ipv4AddressEdit::address() const
+PingAddressEntry Ipv4AddressEdit::entry() const
 {
-    std::uint32_t address = 0;
-    for (QLineEdit* field : mFields) {
+    PingAddressEntry entry;
+    for (std::size_t i = 0; i < mFields.size(); ++i) {
         bool ok = false;
-        int value = field->text().toInt(&ok);
-        if (!ok || value < 0)
-            value = 0;
-        if (value > 255)
-            value = 255;
-        address = (address << 8) | static_cast<std::uint32_t>(value);
+        const int value = mFields[i]->text().toInt(&ok);
+        if (ok) {
+            ++entry.filledFields;
+            entry.fields[i] = value;
+        }
     }
-    return address;
+    return entry;
 }
 
 void Ipv4AddressEdit::setAddress(std::uint32_t address)
@@ -64,12 +66,18 @@ void Ipv4AddressEdit::clear()
 void Ipv4AddressEdit::onEdited(int index)
 {
     QLineEdit* field = mFields[static_cast<std::size_t>(index)];
-    if (field->text().toInt() > 255)
-        field->setText(QStringLiteral("255"));  // as the Windows control corrects it
-    if (field->text().size() == 3 && field->cursorPosition() == 3 && index < 3) {
-        mFields[static_cast<std::size_t>(index + 1)]->setFocus();
-        mFields[static_cast<std::size_t>(index + 1)]->selectAll();
-    }
+    if (field->text().size() == 3 && field->cursorPosition() == 3 && index < 3)
+        moveTo(index + 1, false);
+}
+
+void Ipv4AddressEdit::moveTo(int index, bool atEnd)
+{
+    QLineEdit* field = mFields[static_cast<std::size_t>(index)];
+    field->setFocus();
+    if (atEnd)
+        field->end(false);
+    else
+        field->selectAll();
 }
 
 bool Ipv4AddressEdit::eventFilter(QObject* watched, QEvent* event)
@@ -86,18 +94,30 @@ bool Ipv4AddressEdit::eventFilter(QObject* watched, QEvent* event)
             return true;
         }
         if ((key->key() == Qt::Key_Period || key->key() == Qt::Key_Space) && i < 3) {
-            if (!field->text().isEmpty()) {
-                mFields[static_cast<std::size_t>(i + 1)]->setFocus();
-                mFields[static_cast<std::size_t>(i + 1)]->selectAll();
-            }
+            if (!field->text().isEmpty())
+                moveTo(i + 1, false);
             return true;
         }
         if (key->key() == Qt::Key_Backspace && field->text().isEmpty() && i > 0) {
-            QLineEdit* previous = mFields[static_cast<std::size_t>(i - 1)];
-            previous->setFocus();
-            previous->end(false);
+            moveTo(i - 1, true);
             return true;
         }
+        if (key->key() == Qt::Key_Right && field->cursorPosition() == field->text().size() && i < 3 &&
+            !field->hasSelectedText()) {
+            moveTo(i + 1, false);
+            mFields[static_cast<std::size_t>(i + 1)]->home(false);
+            return true;
+        }
+        if (key->key() == Qt::Key_Left && field->cursorPosition() == 0 && i > 0 && !field->hasSelectedText()) {
+            moveTo(i - 1, true);
+            return true;
+        }
+        // Shift+Tab leaves the entry from the first field, so it goes to the
+        // control before the entry, not to the first field.
+        const bool backTab = key->key() == Qt::Key_Backtab ||
+                             (key->key() == Qt::Key_Tab && (key->modifiers() & Qt::ShiftModifier));
+        if (backTab && i > 0)
+            mFields[0]->setFocus(Qt::BacktabFocusReason);
     }
     return QFrame::eventFilter(watched, event);
 }

@@ -1,6 +1,8 @@
 // An IPv4 address entry of four fields, like the Windows address control:
-// digits only, 0 to 255 per field, "." or a third digit moves to the next
-// field, Backspace in an empty field goes back. Blank fields read as 0.
+// digits only, "." or a third digit moves to the next field, the arrow keys
+// move across the fields, Backspace in an empty field goes back. The entry
+// is one Tab stop: Tab and Shift+Tab leave it from any field, and enter it
+// at the first. A field keeps what was typed; entry() says what it holds.
 // Enter in any field is the entry's own: it emits returnPressed and goes no
 // further (the dialog's default button never sees it).
 #pragma once
@@ -9,6 +11,8 @@
 #include <cstdint>
 
 #include <QFrame>
+
+#include "base/ping_target.h"
 
 class QLineEdit;
 
@@ -20,8 +24,7 @@ class Ipv4AddressEdit : public QFrame
 public:
     explicit Ipv4AddressEdit(QWidget* parent = nullptr);
 
-    // First field in the most significant byte.
-    std::uint32_t address() const;
+    PingAddressEntry entry() const;
     void setAddress(std::uint32_t address);
     void clear();
     QLineEdit* field(int index) const { return mFields[static_cast<std::size_t>(index)]; }
@@ -34,6 +37,7 @@ protected:
 
 private:
     void onEdited(int index);
+    void moveTo(int index, bool atEnd);
 
     std::array<QLineEdit*, 4> mFields{};
 };

@@ -118,7 +118,7 @@ int runAsView(int& argc, char* argv[], const std::string& address)
         const std::string problem = client.problem();
         errorLog("%s\n", problem.c_str());
         QMessageBox box(QMessageBox::Critical, QStringLiteral("VarnWin32 (service)"),
-                        QString::fromLocal8Bit(problem.c_str()));
+                        QString::fromUtf8(problem.c_str()));
         closeOnStopSignals(box);
         box.exec();
         return 1;
@@ -186,7 +186,7 @@ int main(int argc, char* argv[])
             std::rethrow_exception(refused);
         } catch (const std::exception& error) {
             QMessageBox box(QMessageBox::Critical, QStringLiteral("Varn Win32"),
-                            QString::fromLocal8Bit(kiv::describeStartupFailure(error).c_str()));
+                            QString::fromUtf8(kiv::describeStartupFailure(error).c_str()));
             closeOnStopSignals(box);
             box.exec();
         }

@@ -10,6 +10,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -24,6 +25,13 @@
 namespace kiv::qt {
 
 namespace {
+
+// Every text the panel hands over is UTF-8 (names from the network, the
+// host name, the operating system's description).
+QString utf8(const std::string& text)
+{
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 // An event list entry ordered as the Windows list box orders its sorted
 // entries: without regard to case, so both builds list events alike.
@@ -317,14 +325,14 @@ void VarnDialog::stopServiceHost()
 void VarnDialog::setControlText(int controlId, const std::string& text)
 {
     if (auto* label = qobject_cast<QLabel*>(control(controlId)))
-        label->setText(QString::fromUtf8(text.c_str()));
+        label->setText(utf8(text));
 }
 
 void VarnDialog::addListEntry(int controlId, const std::string& text)
 {
     if (controlId == IDC_EVENT_LIST && mEventList != nullptr)
         mEventList->addItem(
-            new EventEntry(QString::fromUtf8(text.data(), static_cast<int>(text.size()))));
+            new EventEntry(utf8(text)));
 }
 
 void VarnDialog::removeListEntry(int controlId, const std::string& text)
@@ -332,7 +340,7 @@ void VarnDialog::removeListEntry(int controlId, const std::string& text)
     if (controlId != IDC_EVENT_LIST || mEventList == nullptr)
         return;
     const QList<QListWidgetItem*> found = mEventList->findItems(
-        QString::fromUtf8(text.data(), static_cast<int>(text.size())), Qt::MatchExactly);
+        utf8(text), Qt::MatchExactly);
     if (!found.isEmpty())
         delete found.first();
 }
@@ -389,9 +397,14 @@ void VarnDialog::showRadarFrame(int frame)
     mRadar->showPicture(frame, changed);
 }
 
-std::uint32_t VarnDialog::readPingAddress()
+PingAddressEntry VarnDialog::readPingAddress()
 {
-    return mAddress != nullptr ? mAddress->address() : 0;
+    return mAddress != nullptr ? mAddress->entry() : PingAddressEntry();
+}
+
+void VarnDialog::showNotice(const std::string& caption, const std::string& text)
+{
+    QMessageBox::warning(this, utf8(caption), utf8(text));
 }
 
 }  // namespace kiv::qt

@@ -97,7 +97,8 @@ private:
     void repaintIndicator(int controlId) override;
     void loadStaticResources() override;
     void showRadarFrame(int frame) override;
-    std::uint32_t readPingAddress() override;
+    PingAddressEntry readPingAddress() override;
+    void showNotice(const std::string& caption, const std::string& text) override;
 
     KivSrv** mHost = nullptr;  // null as a view
     StatusPanel mPanel;

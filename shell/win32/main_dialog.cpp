@@ -343,12 +343,23 @@ void DialogView::showRadarFrame(int frame)
         ::DeleteObject(previous);
 }
 
-std::uint32_t DialogView::readPingAddress()
+PingAddressEntry DialogView::readPingAddress()
 {
+    // The control answers with the number of fields that hold a number; it
+    // corrects a field above 255 itself.
     DWORD address = 0;
-    ::SendDlgItemMessageA(mDialog, IDC_PING_ADDRESS, IPM_GETADDRESS, 0,
-                          reinterpret_cast<LPARAM>(&address));
-    return address;
+    const LRESULT filled = ::SendDlgItemMessageA(mDialog, IDC_PING_ADDRESS, IPM_GETADDRESS, 0,
+                                                 reinterpret_cast<LPARAM>(&address));
+    PingAddressEntry entry;
+    entry.filledFields = static_cast<int>(filled);
+    for (std::size_t i = 0; i < entry.fields.size(); ++i)
+        entry.fields[i] = static_cast<int>((address >> (24 - 8 * i)) & 0xff);
+    return entry;
+}
+
+void DialogView::showNotice(const std::string& caption, const std::string& text)
+{
+    ::MessageBoxW(mDialog, wideText(text).c_str(), wideText(caption).c_str(), MB_OK | MB_ICONWARNING);
 }
 
 HBITMAP DialogView::radarFrame(int frame) const

@@ -43,7 +43,8 @@ public:
     void repaintIndicator(int controlId) override;
     void loadStaticResources() override;
     void showRadarFrame(int frame) override;
-    std::uint32_t readPingAddress() override;
+    PingAddressEntry readPingAddress() override;
+    void showNotice(const std::string& caption, const std::string& text) override;
 
     HBITMAP radarFrame(int frame) const;
 

@@ -39,6 +39,7 @@ public:
     int clears = 0;
     int staticLoads = 0;
     std::uint32_t address = 0;
+    int filled = 4;
 
     void setControlText(int id, const std::string& text) override
     {
@@ -51,7 +52,12 @@ public:
     void repaintIndicator(int id) override { repaints.push_back(id); }
     void loadStaticResources() override { ++staticLoads; }
     void showRadarFrame(int frame) override { framesShown.push_back(frame); }
-    std::uint32_t readPingAddress() override { return address; }
+    kiv::PingAddressEntry readPingAddress() override
+    {
+        return {filled, {int(address >> 24), int(address >> 16 & 0xff), int(address >> 8 & 0xff), int(address & 0xff)}};
+    }
+    void showNotice(const std::string&, const std::string& text) override { notices.push_back(text); }
+    std::vector<std::string> notices;
 };
 
 class StatusPanelTest : public ::testing::Test
@@ -446,6 +452,26 @@ TEST_F(StatusPanelTest, PingTargetEntrySendsToTheGroupAndToBoundBeaconsOnly)
     view.address = 0x80000001;  // 128.0.0.1
     panel.onSetPingTarget();
     EXPECT_TRUE(log.contains("[-2147483647]\n"));
+}
+
+TEST_F(StatusPanelTest, PingTargetNotCompleteOrNotUsableSendsNothingAndSaysWhy)
+{
+    UdpPeer group("0.0.0.0", kiv::kWatchdogPort, UdpPeer::Where::Here, true);
+    group.joinGroup(kiv::kBeaconGroup, "127.0.0.1");
+    view.filled = 2;
+    view.address = 0x0A010000;  // "10.1" typed
+    panel.onSetPingTarget();
+    view.filled = 4;
+    for (const std::uint32_t address : {0u, 0xFFFFFFFFu}) {
+        view.address = address;
+        panel.onSetPingTarget();
+    }
+    server->ioContext().poll();
+    EXPECT_FALSE(group.receive(std::chrono::milliseconds(300)).has_value());
+    EXPECT_EQ(0u, view.texts.count(IDC_PING_TARGET_SHOWN));
+    ASSERT_EQ(3u, view.notices.size());
+    EXPECT_NE(std::string::npos, view.notices[0].find("fill in all four fields"));
+    EXPECT_NE(std::string::npos, view.notices[2].find("255.255.255.255 is no address"));
 }
 
 }  // namespace

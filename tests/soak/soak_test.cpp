@@ -309,7 +309,12 @@ public:
     void repaintIndicator(int) override { ++repaints; }
     void loadStaticResources() override { ++staticLoads; }
     void showRadarFrame(int) override { ++radarFrames; }
-    std::uint32_t readPingAddress() override { return pingAddress; }
+    kiv::PingAddressEntry readPingAddress() override
+    {
+        return {4, {int(pingAddress >> 24), int(pingAddress >> 16 & 0xff), int(pingAddress >> 8 & 0xff), int(pingAddress & 0xff)}};
+    }
+    void showNotice(const std::string&, const std::string& text) override { notices.push_back(text); }
+    std::vector<std::string> notices;
 
     std::map<int, std::string> texts;
     long textWrites = 0;

@@ -12,8 +12,10 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QtTest/QTest>
 #include <gtest/gtest.h>
 
@@ -121,8 +123,7 @@ TEST_F(DialogTest, BeaconAppearsTurnsLateThenLostAndPingTargetIsSent)
     group.drain(std::chrono::milliseconds(50));
     auto* address = dialog->findChild<kiv::qt::Ipv4AddressEdit*>(QString::number(IDC_PING_ADDRESS));
     ASSERT_NE(nullptr, address);
-    type(*address, "10.1.2");  // the fourth field stays blank
-    EXPECT_EQ(0x0A010200u, address->address());
+    type(*address, "10.1.2.0");
     QTest::mouseClick(dialog->control(IDC_SET_PING_TARGET), Qt::LeftButton);
     EXPECT_EQ("10.1.2.0", text(*dialog, IDC_PING_TARGET_SHOWN));
     int groupCommands = 0;
@@ -152,6 +153,67 @@ TEST_F(DialogTest, EnterInTheAddressSetsThePingTargetAndTheDialogStays)
     while (sent && sent->data != "<setPingTarget>10.1.2.3</setPingTarget>")
         sent = group.receive(std::chrono::milliseconds(3000));
     EXPECT_TRUE(sent.has_value()) << "the command on the group";
+}
+
+TEST_F(DialogTest, IncompleteOrInvalidAddressSendsNothingAndAMessageBoxSaysWhy)
+{
+    UdpPeer group("0.0.0.0", kiv::kWatchdogPort, UdpPeer::Where::Here, true);
+    group.joinGroup(kiv::kBeaconGroup, "127.0.0.1");
+    auto* address = dialog->findChild<kiv::qt::Ipv4AddressEdit*>(QString::number(IDC_PING_ADDRESS));
+    QString shown;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            shown = box->text();
+            box->accept();
+        }
+    });
+    poll.start(20);
+    QTest::mouseClick(dialog->control(IDC_SET_PING_TARGET), Qt::LeftButton);  // empty
+    EXPECT_TRUE(shown.contains("fill in all four fields")) << shown.toStdString();
+    type(*address, "10.1");
+    QTest::keyClick(address->focusWidget(), Qt::Key_Return);
+    EXPECT_TRUE(shown.contains("fill in all four fields")) << shown.toStdString();
+    address->clear();
+    address->field(0)->setFocus();
+    type(*address, "300.1.1.1");
+    shown.clear();
+    QTest::keyClick(address->focusWidget(), Qt::Key_Return);
+    EXPECT_TRUE(shown.contains("300 is not a valid entry")) << shown.toStdString();
+    EXPECT_EQ("", text(*dialog, IDC_PING_TARGET_SHOWN));
+    while (auto datagram = group.receive(std::chrono::milliseconds(500)))
+        EXPECT_EQ(std::string::npos, datagram->data.find("setPingTarget")) << datagram->data;
+}
+
+TEST_F(DialogTest, AddressEntryIsOneTabStop)
+{
+    auto* address = dialog->findChild<kiv::qt::Ipv4AddressEdit*>(QString::number(IDC_PING_ADDRESS));
+    QWidget* before = dialog->control(IDC_SET_PING_TARGET);
+    before->setFocus();
+    QTest::keyClick(before, Qt::Key_Tab);
+    EXPECT_EQ(address->field(0), dialog->focusWidget());
+    type(*address, "10.1");  // now in the second field
+    QTest::keyClick(address->focusWidget(), Qt::Key_Left);
+    QTest::keyClick(address->focusWidget(), Qt::Key_Left);
+    EXPECT_EQ(address->field(0), dialog->focusWidget()) << "the arrow keys cross the fields";
+    QTest::keyClick(address->focusWidget(), Qt::Key_Right);
+    QTest::keyClick(address->focusWidget(), Qt::Key_Tab);
+    EXPECT_FALSE(address->isAncestorOf(dialog->focusWidget())) << "Tab leaves the entry";
+    address->field(2)->setFocus();
+    QTest::keyClick(address->field(2), Qt::Key_Backtab);
+    EXPECT_EQ(before, dialog->focusWidget()) << "Shift+Tab leaves it too";
+}
+
+TEST_F(DialogTest, Utf8NamesAreShownAsUtf8)
+{
+    UdpPeer beacon("10.0.0.9", kiv::kWatchdogPort, UdpPeer::Where::Here, true);
+    beacon.setMulticastInterface("10.0.0.9");
+    ASSERT_TRUE(beacon.sendTo("<beacon><name>Pumpe S\xC3\xBC" "d</name><location>hall 2</location></beacon>",
+                              kiv::kBeaconGroup, kiv::kWatchdogPort));
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return text(*dialog, IDC_BEACON_TEXT0).startsWith(QString::fromUtf8("10.0.0.9 : Pumpe S\u00FCd : ")); },
+        5000))
+        << text(*dialog, IDC_BEACON_TEXT0).toStdString();
 }
 
 TEST_F(DialogTest, EventListIsSortedAndHidden)
@@ -323,24 +385,21 @@ TEST_F(ViewDialogTest, ServiceRestartedShowsTheWaitingLineThenTheViewIsBack)
     EXPECT_NE(kWaitingLine, text(*dialog, IDC_BEACON_TEXT0));
 }
 
-TEST(AddressEntry, FieldsMoveOnAndBlankReadsAsZero)
+TEST(AddressEntry, FieldsMoveOnAndKeepWhatWasTyped)
 {
     kiv::qt::Ipv4AddressEdit edit;
-    EXPECT_EQ(0u, edit.address());
-    type(edit, "192.168.7.1");
-    EXPECT_EQ(0xC0A80701u, edit.address());
-    edit.clear();
+    EXPECT_EQ(0, edit.entry().filledFields);
     edit.field(0)->setFocus();
-    type(edit, "2551.999");  // a third digit moves on; a value above 255 becomes 255
-    EXPECT_EQ(0xFF01FF00u, edit.address());
-    EXPECT_EQ("255", edit.field(2)->text());
+    type(edit, "2551.999");  // a third digit moves on; a value above 255 stays as typed
+    EXPECT_EQ(3, edit.entry().filledFields);
+    EXPECT_EQ("999", edit.field(2)->text());
     type(edit, "7");
-    EXPECT_EQ(0xFF01FF07u, edit.address());
+    EXPECT_EQ((std::array<int, 4>{255, 1, 999, 7}), edit.entry().fields);
     QTest::keyClick(edit.focusWidget(), Qt::Key_Backspace);
     QTest::keyClick(edit.focusWidget(), Qt::Key_Backspace);  // empty: back to the third field
     QTest::keyClick(edit.focusWidget(), Qt::Key_Backspace);
     EXPECT_EQ(edit.field(2), edit.focusWidget());
-    EXPECT_EQ("25", edit.field(2)->text());
+    EXPECT_EQ("99", edit.field(2)->text());
 }
 
 }  // namespace

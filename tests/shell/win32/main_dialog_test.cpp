@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -105,15 +106,14 @@ TEST_F(Win32View, EventListIsSortedAndLosesOnlyTheExactEntry)
     EXPECT_TRUE(listEntries().empty());
 }
 
-TEST_F(Win32View, AddressEntryReadsFirstFieldMostSignificantAndBlankAsZero)
+TEST_F(Win32View, AddressEntryReadsFirstFieldFirstAndCountsTheFilledFields)
 {
-    EXPECT_EQ(0u, mView.readPingAddress());
-    ::SendDlgItemMessageW(mDialog, IDC_PING_ADDRESS, IPM_SETADDRESS, 0, MAKEIPADDRESS(10, 1, 2, 3));
-    EXPECT_EQ(0x0A010203u, mView.readPingAddress());
+    EXPECT_EQ(0, mView.readPingAddress().filledFields);
     ::SendDlgItemMessageW(mDialog, IDC_PING_ADDRESS, IPM_SETADDRESS, 0, MAKEIPADDRESS(192, 168, 7, 1));
-    EXPECT_EQ(0xC0A80701u, mView.readPingAddress());
+    EXPECT_EQ(4, mView.readPingAddress().filledFields);
+    EXPECT_EQ((std::array<int, 4>{192, 168, 7, 1}), mView.readPingAddress().fields);
     ::SendDlgItemMessageW(mDialog, IDC_PING_ADDRESS, IPM_CLEARADDRESS, 0, 0);
-    EXPECT_EQ(0u, mView.readPingAddress());
+    EXPECT_EQ(0, mView.readPingAddress().filledFields);
 }
 
 TEST_F(Win32View, RadarShowsTheTemplateBitmapUntilTheFramesAreLoaded)
@@ -144,6 +144,27 @@ void pressKey(HWND dialog, WPARAM key)
     ASSERT_TRUE(::IsDialogMessageW(dialog, &message));
 }
 
+// The text of the message box the dialog opens, read and closed from a
+// timer that runs inside the box's own message loop.
+HWND gOwner = nullptr;
+std::wstring gNoticeText;
+
+BOOL CALLBACK closeOwnedBox(HWND window, LPARAM)
+{
+    if (::GetWindow(window, GW_OWNER) != gOwner)
+        return TRUE;
+    wchar_t text[256] = {};
+    ::GetDlgItemTextW(window, 0xFFFF, text, 256);
+    gNoticeText = text;
+    ::EndDialog(window, IDOK);
+    return FALSE;
+}
+
+void CALLBACK lookForBox(HWND, UINT, UINT_PTR, DWORD)
+{
+    ::EnumThreadWindows(::GetCurrentThreadId(), closeOwnedBox, 0);
+}
+
 // The real dialog procedure, without a service host: a ping target is shown
 // and logged, and there is nothing to send it through.
 TEST(Win32Dialog, EnterInTheAddressSetsThePingTargetAndEscStillEnds)
@@ -165,6 +186,16 @@ TEST(Win32Dialog, EnterInTheAddressSetsThePingTargetAndEscStillEnds)
     ::GetDlgItemTextA(dialog, IDC_PING_TARGET_SHOWN, shown, static_cast<int>(sizeof shown));
     EXPECT_STREQ("10.1.2.3", shown) << "what \"Set Ping Target IP\" does";
     EXPECT_TRUE(::IsWindowVisible(dialog)) << "Enter there does not end the dialog";
+
+    // A blank field: nothing is set, and a message box says why.
+    ::SendMessageW(address, IPM_CLEARADDRESS, 0, 0);
+    gOwner = dialog;
+    const UINT_PTR timer = ::SetTimer(nullptr, 0, 50, lookForBox);
+    ::SendMessageW(dialog, WM_COMMAND, IDC_SET_PING_TARGET, 0);
+    ::KillTimer(nullptr, timer);
+    EXPECT_NE(std::wstring::npos, gNoticeText.find(L"fill in all four fields"));
+    ::GetDlgItemTextA(dialog, IDC_PING_TARGET_SHOWN, shown, static_cast<int>(sizeof shown));
+    EXPECT_STREQ("10.1.2.3", shown) << "the target set before stays";
 
     pressKey(dialog, VK_ESCAPE);
     EXPECT_FALSE(::IsWindowVisible(dialog)) << "Esc still ends it";
