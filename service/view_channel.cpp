@@ -10,6 +10,7 @@
 
 #include "base/debug_log.h"
 #include "base/event_text.h"
+#include "base/ping_target.h"
 #include "service/kiv_server.h"
 
 namespace kiv {
@@ -122,6 +123,7 @@ struct ViewChannel::Room : std::enable_shared_from_this<Room> {
     RepeatedWarning malformedWarning;
     RepeatedWarning versionWarning;
     RepeatedWarning acceptWarning;
+    RepeatedWarning pingTargetWarning;
 
     std::size_t counted() const
     {
@@ -295,6 +297,14 @@ struct ViewChannel::Room : std::enable_shared_from_this<Room> {
             if (!address) {
                 malformed(viewer, "a malformed set ping target");
                 return false;
+            }
+            // The dialogs send only a usable address; 0.0.0.0 or the
+            // broadcast address would leave every beacon pinging nothing.
+            if (!usablePingTarget(*address)) {
+                warn(pingTargetWarning, "unusable",
+                     formatString("View channel: %s asked for the ping target %s; not sent\n", viewer->peer.c_str(),
+                                  *address == 0 ? "0.0.0.0" : "255.255.255.255"));
+                return true;
             }
             server.postPingTarget(*address);
             return true;

@@ -189,6 +189,7 @@ TEST_F(ViewChannelTest, SetPingTargetFromAViewerGoesToTheGroupAndEachBeacon)
     group.drain(100ms);
 
     const auto viewer = attach();
+    viewer->write(view::encodeSetPingTarget(0));  // not usable: nothing goes out
     viewer->write(view::encodeSetPingTarget(getIpAddrInt("10.1.2.3")));
     const std::string command = "<setPingTarget>10.1.2.3</setPingTarget>";
     for (int i = 0; i < 3; ++i) {

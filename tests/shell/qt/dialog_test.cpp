@@ -155,7 +155,7 @@ TEST_F(DialogTest, EnterInTheAddressSetsThePingTargetAndTheDialogStays)
     EXPECT_TRUE(sent.has_value()) << "the command on the group";
 }
 
-TEST_F(DialogTest, IncompleteOrInvalidAddressSendsNothingAndAMessageBoxSaysWhy)
+TEST_F(DialogTest, AnInvalidAddressSendsNothingAndAMessageBoxSaysWhy)
 {
     UdpPeer group("0.0.0.0", kiv::kWatchdogPort, UdpPeer::Where::Here, true);
     group.joinGroup(kiv::kBeaconGroup, "127.0.0.1");
@@ -169,15 +169,8 @@ TEST_F(DialogTest, IncompleteOrInvalidAddressSendsNothingAndAMessageBoxSaysWhy)
         }
     });
     poll.start(20);
-    QTest::mouseClick(dialog->control(IDC_SET_PING_TARGET), Qt::LeftButton);  // empty
-    EXPECT_TRUE(shown.contains("fill in all four fields")) << shown.toStdString();
-    type(*address, "10.1");
-    QTest::keyClick(address->focusWidget(), Qt::Key_Return);
-    EXPECT_TRUE(shown.contains("fill in all four fields")) << shown.toStdString();
-    address->clear();
     address->field(0)->setFocus();
     type(*address, "300.1.1.1");
-    shown.clear();
     QTest::keyClick(address->focusWidget(), Qt::Key_Return);
     EXPECT_TRUE(shown.contains("300 is not a valid entry")) << shown.toStdString();
     EXPECT_EQ("", text(*dialog, IDC_PING_TARGET_SHOWN));
