@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <utility>
 
 #include "base/debug_log.h"
 #include "base/event_text.h"
@@ -13,8 +14,12 @@ using asio::ip::udp;
 
 namespace kiv {
 
-UdpBoundSocket::UdpBoundSocket(asio::io_context& ioService, udp::endpoint local)
-    : mSocket(ioService), mSenderEndpoint(asio::ip::address_v4::any(), 0), mLocalEndpoint(local)
+UdpBoundSocket::UdpBoundSocket(asio::io_context& ioService, udp::endpoint local,
+                               std::shared_ptr<BindFailures> failures)
+    : mSocket(ioService),
+      mSenderEndpoint(asio::ip::address_v4::any(), 0),
+      mLocalEndpoint(local),
+      mFailures(std::move(failures))
 {
     try {
         debugLog("==>  UdpBoundSocket::UdpBoundSocket\n");
@@ -25,11 +30,22 @@ UdpBoundSocket::UdpBoundSocket(asio::io_context& ioService, udp::endpoint local)
         ignoreConnectionResets(mSocket);
         mSocket.bind(local);
         mBound = true;
+        mFailures->notBound.ended();
+        if (const unsigned tries = mFailures->bind.ended())
+            infoLog("UdpBoundSocket::UdpBoundSocket  bound on [%s:%i] after %u failed tries\n",
+                    local.address().to_string().c_str(), static_cast<int>(local.port()), tries);
         start_receive();
         debugLog("<==  UdpBoundSocket::UdpBoundSocket\n");
     } catch (...) {
+        // The line and the dialog's event item under the repeat rule of the
+        // address; the Event Log takes only the lines written.
         mBindError = currentExceptionReason();
-        reportException("UdpBoundSocket::UdpBoundSocket");
+        const std::string message =
+            formatString("*** EXCEPTION  UdpBoundSocket::UdpBoundSocket [%s]\n", mBindError.c_str());
+        const bool held = !mFailures->bind.failed(mBindError, RepeatedWarning::Clock::now());
+        logRepeat(LogLevel::warning, held, "%s", message.c_str());
+        if (!held)
+            appendExceptionEvent(message);
     }
 }
 
@@ -83,7 +99,7 @@ void UdpBoundSocket::sendData(std::string text, udp::endpoint remote)
             return;
         }
         if (!mBound) {
-            logRepeat(LogLevel::warning, !mNotBound.failed(mBindError, RepeatedWarning::Clock::now()),
+            logRepeat(LogLevel::warning, !mFailures->notBound.failed(mBindError, RepeatedWarning::Clock::now()),
                       "*** NOT SENT: socket on [%s] not bound [%s]\n",
                       mLocalEndpoint.address().to_string().c_str(), mBindError.c_str());
             return;

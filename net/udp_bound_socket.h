@@ -16,10 +16,19 @@
 
 namespace kiv {
 
+// The failures of the sockets made for one local address in turn: a bind
+// that fails belongs to the address, not to the socket made anew at each
+// retry, so its owner keeps these and the repeat rule holds across retries.
+struct BindFailures {
+    RepeatedWarning bind;      // the binds that failed
+    RepeatedWarning notBound;  // the sends refused for want of a bind
+};
+
 class UdpBoundSocket
 {
 public:
-    UdpBoundSocket(boost::asio::io_context& ioService, boost::asio::ip::udp::endpoint local);
+    UdpBoundSocket(boost::asio::io_context& ioService, boost::asio::ip::udp::endpoint local,
+                   std::shared_ptr<BindFailures> failures = std::make_shared<BindFailures>());
     virtual ~UdpBoundSocket();
     UdpBoundSocket(const UdpBoundSocket&) = delete;
     UdpBoundSocket& operator=(const UdpBoundSocket&) = delete;
@@ -51,7 +60,7 @@ private:
     boost::asio::ip::udp::endpoint mLocalEndpoint;
     bool mBound = false;
     std::string mBindError;
-    RepeatedWarning mNotBound;  // the sends refused for want of a bind
+    std::shared_ptr<BindFailures> mFailures;
     // The destinations whose sends fail now.
     std::map<boost::asio::ip::udp::endpoint, RepeatedWarning> mSendFailures;
     // Expires with the object; the pending receive's handler holds a weak

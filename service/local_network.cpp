@@ -50,6 +50,7 @@ void LocalNetwork::refresh()
         for (auto it = mSockets.begin(); it != mSockets.end();) {
             if (std::find(addresses.begin(), addresses.end(), it->first) == addresses.end()) {
                 infoLog("LocalNetwork: address [%s] is gone\n", getIpAddrString(it->first).c_str());
+                mBindFailures.erase(it->first);
                 it = mSockets.erase(it);
             } else {
                 ++it;
@@ -66,8 +67,13 @@ void LocalNetwork::refresh()
             continue;
         if (!socket && !first)
             infoLog("LocalNetwork: new address [%s]\n", getIpAddrString(address).c_str());
+        std::shared_ptr<BindFailures>& failures = mBindFailures[address];
+        if (!failures)
+            failures = std::make_shared<BindFailures>();
         socket = std::make_unique<UdpBoundSocket>(
-            mIoService, asio::ip::udp::endpoint(asio::ip::address_v4(address), mPort));
+            mIoService, asio::ip::udp::endpoint(asio::ip::address_v4(address), mPort), failures);
+        if (socket->bound())
+            mBindFailures.erase(address);
     }
     // Also unchanged addresses: a join that failed for want of a route may
     // work now.

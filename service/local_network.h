@@ -21,6 +21,7 @@
 namespace kiv {
 
 class AddressWatch;
+struct BindFailures;
 class GroupMembership;
 class UdpBoundSocket;
 
@@ -62,6 +63,9 @@ private:
     std::string mHostName;
     bool mRead = false;
     std::map<std::uint32_t, std::unique_ptr<UdpBoundSocket>> mSockets;
+    // The failures of the addresses whose sockets have not bound yet, kept
+    // across the sockets made for them in turn.
+    std::map<std::uint32_t, std::shared_ptr<BindFailures>> mBindFailures;
     boost::asio::steady_timer mSettleTimer;
     bool mSettlePending = false;
     boost::asio::steady_timer mPollTimer;

@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include "base/event_text.h"
+
 #include "service/kiv_server.h"
 #include "support/fake_host.h"
 #include "support/kiv_server_probe.h"
@@ -40,6 +42,7 @@ protected:
     void TearDown() override
     {
         RunningService::TearDown();
+        kiv::setLogLevel(kiv::LogLevel::debug);
         // Back to the harness's network, whatever the case left.
         (void)std::system("ip addr flush dev varn-a; ip addr flush dev varn-b;"
                           "ip addr add 10.1.2.5/24 dev varn-a; ip addr add 192.168.7.20/24 dev varn-b;"
@@ -218,6 +221,37 @@ TEST_F(AddressListedBeforeItIsThere, ItsSocketBindsWhenItComesAndItsReportFollow
     EXPECT_EQ(std::set<std::string>{"10.1.2.6:34543"}, reportsOfATick(island, 1));
 }
 
+TEST_F(AddressListedBeforeItIsThere, ItsFailedBindIsToldOnceAcrossTheRetriesAndItsEndWithTheCount)
+{
+    configure(*remoteBeacon("10.1.2.11"));
+    kiv::setLogLevel(kiv::kDefaultLogLevel);
+    for (int i = 0; i < 3; ++i) {
+        refreshLocalNetwork();  // a socket made anew for the address
+        tick();
+        if (i == 0) {  // told once at this level
+            ASSERT_TRUE(log.contains("*** NOT SENT: socket on [10.1.2.6] not bound [bind: Cannot assign requested address]\n"));
+            log.clear();
+            gEventText.take();
+        }
+    }
+    for (const std::string& line : log.lines())
+        EXPECT_EQ(std::string::npos, line.find("10.1.2.6")) << line;
+    EXPECT_EQ(std::string::npos, gEventText.take().find("UdpBoundSocket::UdpBoundSocket"));
+    ip("addr add 10.1.2.6/24 dev varn-a");
+    EXPECT_TRUE(logged("UdpBoundSocket::UdpBoundSocket  bound on [10.1.2.6:34543] after 4 failed tries"));
+}
+
+// Where no change is ever reported (Wine), the poll alone finds each change.
+TEST_F(AddressListedBeforeItIsThere, TheSafetyPollKeepsFindingChanges)
+{
+    for (const std::size_t count : {2u, 3u}) {
+        listed->setAddresses(count == 2 ? std::vector<std::string>{"10.1.2.5", "192.168.7.20"}
+                                        : std::vector<std::string>{"10.1.2.5", "10.1.2.6", "192.168.7.20"});
+        EXPECT_TRUE(waitFor([&] { return onWorker([this] { return KivServerProbe(*server).localAddressCount(); }) == count; },
+                            std::chrono::seconds(40)));
+    }
+}
+
 class AddressFoundBeforeItsSocket : public ListedAddresses
 {
 protected:
@@ -267,6 +301,17 @@ TEST_F(MulticastRouteLate, TheDefaultJoinIsTriedOnceARouteComesThoughTheAddresse
     ip("addr add 10.0.0.99/32 dev lo");
     ip("addr del 10.0.0.99/32 dev lo");
     EXPECT_TRUE(logged("MulticastReceiver joined [224.2.2.224] on [default]"));
+}
+
+TEST_F(NetworkChange, TheDefaultInterfaceIsJoinedOnce)
+{
+    ASSERT_TRUE(logged("MulticastReceiver joined [224.2.2.224] on [default]"));
+    log.clear();
+    ASSERT_TRUE(onWorker([this] {
+        KivServerProbe(*server).refreshLocalNetwork();
+        return true;
+    }));
+    EXPECT_FALSE(log.contains("MulticastReceiver joined [224.2.2.224] on [default]\n"));
 }
 
 TEST_F(NetworkChange, TheSocketOfAnAddressThatWentAwayIsClosed)
