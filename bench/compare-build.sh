@@ -4,7 +4,8 @@
 #
 #   - idle CPU time of both services and of the bare once-a-second
 #     /proc/stat loop (bench/minimal_tick), all three in one window;
-#   - status replies per second with one request in flight, for both
+#   - status replies per second with one request in flight (no reply
+#     bound: --status-rate 0), for both
 #     services and the bare recvfrom/sendto server, one after the other,
 #     the order turned round at every run.
 #
@@ -144,9 +145,9 @@ rr_rate() {  # PROGRAM ARGS...: replies per second against it on port 45654
 }
 for run in $(seq 1 "$RUNS"); do
   if [ $((run % 2)) = 1 ]; then
-    r_new=$(rr_rate "$new"); r_old=$(rr_rate "$old"); r_bare=$(rr_rate "$bin/minimal_udp_server" --port 45654)
+    r_new=$(rr_rate "$new" --status-rate 0); r_old=$(rr_rate "$old" --status-rate 0); r_bare=$(rr_rate "$bin/minimal_udp_server" --port 45654)
   else
-    r_bare=$(rr_rate "$bin/minimal_udp_server" --port 45654); r_old=$(rr_rate "$old"); r_new=$(rr_rate "$new")
+    r_bare=$(rr_rate "$bin/minimal_udp_server" --port 45654); r_old=$(rr_rate "$old" --status-rate 0); r_new=$(rr_rate "$new" --status-rate 0)
   fi
   echo "| $run | status replies/s, 1 in flight | $r_new | $r_old | $r_bare | $(ratio "$r_new" "$r_old") | $(ratio "$r_new" "$r_bare") | $(ratio "$r_old" "$r_bare") |"
 done
