@@ -38,6 +38,10 @@
 #   VARN_BENCH_BUILD_DIR=build-bench
 #   VARN_BENCH_RESULTS=bench/results/DATE.md
 #   VARN_BENCH_KEEP=1               keep the temporary folder (logs, raw lines)
+#   VARN_BENCH_COMPARE=1            also this build beside an older revision
+#                                   (bench/compare-build.sh; the revision in
+#                                   VARN_BENCH_COMPARE_REVISION, default the
+#                                   build before the log levels)
 # A quick trial of the whole pipeline:
 #   VARN_BENCH_IDLE_SECONDS=10 VARN_BENCH_RR_SECONDS=1 VARN_BENCH_RR_RUNS=1 \
 #   VARN_BENCH_STARTSTOP_RUNS=3 VARN_BENCH_RESULTS=/tmp/bench-trial.md sudo -E bench/run-bench.sh
@@ -107,6 +111,15 @@ if [ "${VARN_BENCH_IN_NETNS:-}" != 1 ]; then
       echo "run-bench: note: $d is already running system-wide (pid $pids); it is not stopped here" >&2
     fi
   done
+
+  # This build beside an older one (bench/compare-build.sh), before the rest.
+  if [ "${VARN_BENCH_COMPARE:-}" = 1 ]; then
+    VARN_BENCH_COMPARE_TABLE=$(mktemp /tmp/varn-bench-compare.XXXXXX)
+    export VARN_BENCH_COMPARE_TABLE
+    echo "== this build beside ${VARN_BENCH_COMPARE_REVISION:-the build before the log levels}" >&2
+    VARN_BENCH_BUILD_DIR="$build" "$here/compare-build.sh" ${VARN_BENCH_COMPARE_REVISION:+"$VARN_BENCH_COMPARE_REVISION"} \
+      >"$VARN_BENCH_COMPARE_TABLE" || die "the comparison with the older build failed"
+  fi
 
   export VARN_BENCH_IN_NETNS=1 VARN_BENCH_BUILD_DIR="$build"
   exec "$root/tests/netns/run-in-netns.sh" private "$0" "$@"
@@ -768,7 +781,14 @@ mkdir -p "$(dirname "$results")"
   echo '```'
   echo
   echo "</details>"
+  if [ -n "${VARN_BENCH_COMPARE_TABLE:-}" ] && [ -s "$VARN_BENCH_COMPARE_TABLE" ]; then
+    echo
+    echo "This build beside an older one (bench/compare-build.sh):"
+    echo
+    cat "$VARN_BENCH_COMPARE_TABLE"
+  fi
 } >"$results"
+[ -z "${VARN_BENCH_COMPARE_TABLE:-}" ] || rm -f "$VARN_BENCH_COMPARE_TABLE"
 cat "$work/table.md"
 echo
 echo "run-bench: written to $results" >&2

@@ -332,6 +332,37 @@ TEST(SpreadServerPhase, EachStationDrawsItsOwn)
         phases.insert(phase);
     }
     EXPECT_GT(phases.size(), 1u);
+    // Drawn over the whole report period, not only the keep-alive's.
+    EXPECT_GE(*phases.rbegin(), kiv::kKeepAliveTicks);
+}
+
+TEST(SpreadServerPhase, ASpreadOfOneTickReportsAtTheNextTick)
+{
+    LogCapture log;
+    FakeHostNetwork host{{"10.1.2.5"}};
+    FakeCpu cpu{{0}};
+    OptionsInForce options{spreadOver(1)};
+    KivServer server;
+    KivServerProbe probe(server);
+    for (int trial = 0; trial < 20; ++trial) {
+        probe.setTickCount(1);
+        KivServer::setCrossOver(onePairConfigOnPort(5000 + trial % 2));
+        log.clear();
+        server.onPeriodic();
+        EXPECT_EQ(1, log.count("sendData for watchdog [0] \n")) << "trial " << trial;
+    }
+}
+
+TEST_F(SpreadServerTest, AStallSendsTheSpreadReportThatFellDueInIt)
+{
+    for (int trial = 0; trial < 10; ++trial) {
+        probe.setTickCount(1);
+        KivServer::setCrossOver(onePairConfigOnPort(5000 + trial % 2));
+        probe.setTickExpiry(std::chrono::steady_clock::now() - std::chrono::seconds(kSpread + 5));
+        log.clear();
+        probe.fireTick();
+        EXPECT_EQ(1, log.count("sendData for watchdog [0] \n")) << "trial " << trial;
+    }
 }
 
 TEST_F(ServerTest, ReportOfTick600GoesOutWithoutCrossover)
