@@ -110,7 +110,7 @@ void LocalNetwork::onPlatformChange()
 
 void LocalNetwork::armSafetyPoll()
 {
-    mPollTimer.expires_after(kSafetyPoll);
+    mPollTimer.expires_after(mPollPeriod);
     mPollTimer.async_wait([this](const boost::system::error_code& error) {
         if (error == asio::error::operation_aborted)
             return;

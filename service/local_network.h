@@ -51,6 +51,13 @@ public:
     // A refresh at least this often, also where no change is reported.
     static constexpr std::chrono::seconds kSafetyPoll{30};
 
+    // Polls every `period` from now on (the tests' shorter poll).
+    void setSafetyPoll(std::chrono::milliseconds period)
+    {
+        mPollPeriod = period;
+        armSafetyPoll();
+    }
+
 private:
     void onPlatformChange();
     void armSafetyPoll();
@@ -69,6 +76,7 @@ private:
     boost::asio::steady_timer mSettleTimer;
     bool mSettlePending = false;
     boost::asio::steady_timer mPollTimer;
+    std::chrono::milliseconds mPollPeriod = kSafetyPoll;
     std::unique_ptr<AddressWatch> mWatch;  // last: its events find the rest in place
 };
 

@@ -38,6 +38,7 @@ struct KivServerProbe {
     }
     // Reads the host's addresses again now, as a reported change would.
     void refreshLocalNetwork() { s.mLocalNetwork->refresh(); }
+    void setSafetyPoll(std::chrono::milliseconds period) { s.mLocalNetwork->setSafetyPoll(period); }
     std::size_t localAddressCount() const { return s.mLocalNetwork->addresses().size(); }
     boost::asio::steady_timer::time_point tickExpiry() const { return s.mTickTimer.expiry(); }
     void setAlarm(int percent, int seconds)
