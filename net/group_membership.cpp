@@ -18,7 +18,7 @@ GroupMembership::GroupMembership(asio::ip::udp::socket& socket, const std::strin
 {
 }
 
-void GroupMembership::update(const std::vector<std::uint32_t>& addresses)
+void GroupMembership::update(const std::vector<std::uint32_t>& addresses, const std::vector<std::uint32_t>& quiet)
 {
     if (!mSocket.is_open())
         return;
@@ -50,12 +50,13 @@ void GroupMembership::update(const std::vector<std::uint32_t>& addresses)
             ++it;
     }
     for (std::uint32_t address : addresses) {
-        if (address != 0 && mJoined.count(address) == 0 && join(address, false))
+        const bool held = std::find(quiet.begin(), quiet.end(), address) != quiet.end();
+        if (address != 0 && mJoined.count(address) == 0 && join(address, false, held))
             mJoined.insert(address);
     }
 }
 
-bool GroupMembership::join(std::uint32_t interfaceAddress, bool isDefault)
+bool GroupMembership::join(std::uint32_t interfaceAddress, bool isDefault, bool quiet)
 {
     boost::system::error_code error;
     mSocket.set_option(asio::ip::multicast::join_group(mGroup, asio::ip::address_v4(interfaceAddress)),
@@ -83,7 +84,8 @@ bool GroupMembership::join(std::uint32_t interfaceAddress, bool isDefault)
         infoLog("%s joined [%s] on [%s] after %u failed tries\n", mOwner.c_str(), mGroup.to_string().c_str(),
                 where.c_str(), tries);
     else
-        infoLog("%s joined [%s] on [%s]\n", mOwner.c_str(), mGroup.to_string().c_str(), where.c_str());
+        logRepeat(LogLevel::info, quiet && logLevel() != LogLevel::debug, "%s joined [%s] on [%s]\n",
+                  mOwner.c_str(), mGroup.to_string().c_str(), where.c_str());
     return true;
 }
 

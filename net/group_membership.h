@@ -27,11 +27,13 @@ public:
     // Joins where not joined yet: the default interface (when a route leads
     // to the group) and each of `addresses` (host order). A join that fails
     // is logged with its reason, under the repeat rule, and tried again at
-    // the next call; addresses no longer listed are left.
-    void update(const std::vector<std::uint32_t>& addresses);
+    // the next call; addresses no longer listed are left. The join lines of
+    // `quiet` addresses (one that keeps coming and going) are held back but
+    // at debug level.
+    void update(const std::vector<std::uint32_t>& addresses, const std::vector<std::uint32_t>& quiet = {});
 
 private:
-    bool join(std::uint32_t interfaceAddress, bool isDefault);
+    bool join(std::uint32_t interfaceAddress, bool isDefault, bool quiet = false);
 
     boost::asio::ip::udp::socket& mSocket;
     boost::asio::ip::address_v4 mGroup;

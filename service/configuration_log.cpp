@@ -54,7 +54,7 @@ KivServer::Settings KivServer::settings() const
     return s;
 }
 
-void KivServer::logConfigurationApplied(const Settings& before) const
+void KivServer::logConfigurationApplied(const Settings& before, bool held) const
 {
     // At debug the trace lines before it (TEST, SETTING COMMON NETWORK, the
     // settings) say all of it already.
@@ -68,9 +68,10 @@ void KivServer::logConfigurationApplied(const Settings& before) const
                          now.alarmSeconds != before.alarmSeconds;
     if (!changed || !logWanted(LogLevel::info))
         return;
-    infoLog("Configuration applied: pairs made %s, kept %s, dropped %s; port %i, CPU alarm at %i %% for %i s\n",
-            made.c_str(), pairsText(now, before, true).c_str(), dropped.c_str(), now.port, now.alarmPercent,
-            now.alarmSeconds);
+    logRepeat(LogLevel::info, held,
+              "Configuration applied: pairs made %s, kept %s, dropped %s; port %i, CPU alarm at %i %% for %i s\n",
+              made.c_str(), pairsText(now, before, true).c_str(), dropped.c_str(), now.port, now.alarmPercent,
+              now.alarmSeconds);
 }
 
 }  // namespace kiv

@@ -323,7 +323,7 @@ void KivServer::onLocalNetworkChanged()
         } catch (...) {
             reportException("KivServer::setCrossOver");
         }
-        logConfigurationApplied(before);
+        logConfigurationApplied(before, mLocalNetwork->changeHeld());
     }
     // After the pairs: the address in common is part of what views show.
     stateMayHaveChanged();

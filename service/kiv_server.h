@@ -175,8 +175,9 @@ private:
     Settings settings() const;
     // One info line with the pairs made, kept and dropped and the settings
     // in force, when anything changed since `before` (not at debug level,
-    // where the trace lines say it).
-    void logConfigurationApplied(const Settings& before) const;
+    // where the trace lines say it). `held`: caused by an address that keeps
+    // coming and going, whose own line tells it.
+    void logConfigurationApplied(const Settings& before, bool held = false) const;
 
     // Guards the state the dialog reads from its own thread: the beacon
     // slots, mCpuUsage, mHostName, mLocalIpInCommon and mCloudSrvIpAddr.

@@ -45,11 +45,20 @@ void LocalNetwork::refresh()
     const bool addressesChanged = first || addresses != mAddresses;
     const bool nameChanged = hostName != mHostName;
     mRead = true;
+    const auto now = std::chrono::steady_clock::now();
+    endSteadyFlaps(now);
+    std::vector<std::uint32_t> quiet;  // the addresses whose change is held
+    bool told = nameChanged;
+    bool anyHeld = false;
 
     if (addressesChanged) {
         for (auto it = mSockets.begin(); it != mSockets.end();) {
             if (std::find(addresses.begin(), addresses.end(), it->first) == addresses.end()) {
-                infoLog("LocalNetwork: address [%s] is gone\n", getIpAddrString(it->first).c_str());
+                const bool held = changed(it->first, false, now);
+                told = told || !held;
+                anyHeld = anyHeld || held;
+                logRepeat(LogLevel::info, held, "LocalNetwork: address [%s] is gone\n",
+                          getIpAddrString(it->first).c_str());
                 mBindFailures.erase(it->first);
                 it = mSockets.erase(it);
             } else {
@@ -65,8 +74,14 @@ void LocalNetwork::refresh()
         std::unique_ptr<UdpBoundSocket>& socket = mSockets[address];
         if (socket && socket->bound())
             continue;
-        if (!socket && !first)
-            infoLog("LocalNetwork: new address [%s]\n", getIpAddrString(address).c_str());
+        if (!socket && !first) {
+            const bool held = changed(address, true, now);
+            told = told || !held;
+            anyHeld = anyHeld || held;
+            if (held)
+                quiet.push_back(address);
+            logRepeat(LogLevel::info, held, "LocalNetwork: new address [%s]\n", getIpAddrString(address).c_str());
+        }
         std::shared_ptr<BindFailures>& failures = mBindFailures[address];
         if (!failures)
             failures = std::make_shared<BindFailures>();
@@ -78,13 +93,54 @@ void LocalNetwork::refresh()
     // Also unchanged addresses: a join that failed for want of a route may
     // work now.
     for (GroupMembership* membership : mMemberships)
-        membership->update(mAddresses);
+        membership->update(mAddresses, quiet);
+    mChangeHeld = anyHeld && !told;
 
     if (nameChanged && !first)
         infoLog("LocalNetwork: host name is now [%s]\n", hostName.c_str());
     mHostName = hostName;
     if (!first && (addressesChanged || nameChanged) && mOnChanged)
         mOnChanged();
+}
+
+bool LocalNetwork::changed(std::uint32_t address, bool present, std::chrono::steady_clock::time_point now)
+{
+    auto it = mChanges.find(address);
+    if (it == mChanges.end()) {
+        if (mChanges.size() < kChangesKept)
+            mChanges[address] = Changes{now, now, 0, 1, present};
+        return false;  // a change after a steady while is told
+    }
+    Changes& c = it->second;
+    c.last = now;
+    c.present = present;
+    ++c.sinceTold;
+    // At debug every line is written as before, and none of these.
+    if (logLevel() == LogLevel::debug)
+        return false;
+    ++c.held;
+    if (c.held == 1 || now - c.told >= kSteadyAfter) {
+        infoLog("Address [%s] keeps coming and going: %u changes in the last minute\n",
+                getIpAddrString(address).c_str(), c.sinceTold);
+        c.told = now;
+        c.sinceTold = 0;
+    }
+    return true;
+}
+
+void LocalNetwork::endSteadyFlaps(std::chrono::steady_clock::time_point now)
+{
+    for (auto it = mChanges.begin(); it != mChanges.end();) {
+        const Changes& c = it->second;
+        if (now - c.last < kSteadyAfter) {
+            ++it;
+            continue;
+        }
+        if (c.held > 0 && logLevel() != LogLevel::debug)
+            infoLog("Address [%s] steady again after %u held changes: %s\n", getIpAddrString(it->first).c_str(),
+                    c.held, c.present ? "present" : "gone");
+        it = mChanges.erase(it);
+    }
 }
 
 UdpBoundSocket* LocalNetwork::socketFor(const asio::ip::address& local) const

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -45,11 +46,18 @@ public:
 
     const std::vector<std::uint32_t>& addresses() const { return mAddresses; }
     const std::string& hostName() const { return mHostName; }
+    // True when the changes of the last refresh were all of addresses that
+    // keep coming and going: what they cause is not told line by line.
+    bool changeHeld() const { return mChangeHeld; }
 
     // Changes reported close together are taken in one refresh after this.
     static constexpr std::chrono::milliseconds kSettleDelay{250};
     // A refresh at least this often, also where no change is reported.
     static constexpr std::chrono::seconds kSafetyPoll{30};
+    // An address that changes again within this keeps coming and going: its
+    // changes are told by one line a minute at most, and once it has been
+    // steady this long, by one line with their count.
+    static constexpr std::chrono::seconds kSteadyAfter{60};
 
     // Polls every `period` from now on (the tests' shorter poll).
     void setSafetyPoll(std::chrono::milliseconds period)
@@ -61,6 +69,20 @@ public:
 private:
     void onPlatformChange();
     void armSafetyPoll();
+    // Notes a change of `address` (now `present` or not); true when its
+    // lines are to be held back.
+    bool changed(std::uint32_t address, bool present, std::chrono::steady_clock::time_point now);
+    void endSteadyFlaps(std::chrono::steady_clock::time_point now);
+
+    // The recent changes of an address, while it has any.
+    struct Changes {
+        std::chrono::steady_clock::time_point last;
+        std::chrono::steady_clock::time_point told;  // the last summary line
+        unsigned held = 0;                           // since it began to flap
+        unsigned sinceTold = 0;                      // since the last summary line
+        bool present = false;
+    };
+    static constexpr std::size_t kChangesKept = 64;
 
     boost::asio::io_context& mIoService;
     unsigned short mPort;
@@ -73,6 +95,8 @@ private:
     // The failures of the addresses whose sockets have not bound yet, kept
     // across the sockets made for them in turn.
     std::map<std::uint32_t, std::shared_ptr<BindFailures>> mBindFailures;
+    std::map<std::uint32_t, Changes> mChanges;
+    bool mChangeHeld = false;
     boost::asio::steady_timer mSettleTimer;
     bool mSettlePending = false;
     boost::asio::steady_timer mPollTimer;

@@ -87,6 +87,14 @@ protected:
         return false;
     }
 
+    void refreshLocalNetwork()
+    {
+        ASSERT_TRUE(onWorker([this] {
+            KivServerProbe(*server).refreshLocalNetwork();
+            return true;
+        }));
+    }
+
     void tickToKeepAlive()
     {
         ASSERT_TRUE(onWorker([this] {
@@ -175,13 +183,6 @@ protected:
         return waitFor([&] {
             return onWorker([&] { return KivServerProbe(*server).socketBound(address); }).value_or(false);
         });
-    }
-    void refreshLocalNetwork()
-    {
-        ASSERT_TRUE(onWorker([this] {
-            KivServerProbe(*server).refreshLocalNetwork();
-            return true;
-        }));
     }
     // The reports of the next tick, by the address and port they came from.
     std::set<std::string> reportsOfATick(UdpPeer& peer, int expected)
@@ -338,6 +339,24 @@ TEST_F(NetworkChange, TheSocketOfAnAddressThatWentAwayIsClosed)
     ip("addr del 10.1.2.6/24 dev varn-a");
     ASSERT_TRUE(waitFor([&] { return addressesHeld() == 2u; }));
     EXPECT_EQ(before, openDescriptors());
+}
+
+TEST_F(NetworkChange, AnAddressThatKeepsComingAndGoingIsToldOnceAndThenSummed)
+{
+    configure(*remoteBeacon("10.1.2.11"));
+    kiv::setLogLevel(kiv::kDefaultLogLevel);
+    ip("addr add 10.1.2.6/24 dev varn-a");
+    refreshLocalNetwork();
+    ASSERT_TRUE(log.contains("LocalNetwork: new address [10.1.2.6]\n"));
+    log.clear();
+    for (int i = 0; i < 4; ++i) {
+        ip("addr del 10.1.2.6/24 dev varn-a");
+        refreshLocalNetwork();
+        ip("addr add 10.1.2.6/24 dev varn-a");
+        refreshLocalNetwork();
+    }
+    const std::vector<std::string> lines = log.lines();
+    EXPECT_GE(2u, lines.size()) << ::testing::PrintToString(lines);
 }
 
 TEST_F(NetworkChange, AStatusReplyAfterAnAddressChangeCarriesTheNewAddress)
