@@ -94,12 +94,14 @@ void reportException(const char* classAndMethod, LogLevel level)
     appendExceptionEvent(message);
 }
 
-void reportRepeatedException(RepeatedWarning& repeats, const char* classAndMethod)
+void reportRepeatedException(RepeatedWarning& repeats, const char* classAndMethod, bool eventWhenWritten)
 {
     const std::string reason = currentExceptionReason();
     const std::string message = exceptionMessage(classAndMethod, reason);
-    logRepeat(LogLevel::warning, !repeats.failed(reason, RepeatedWarning::Clock::now()), "%s", message.c_str());
-    appendExceptionEvent(message);
+    const bool held = !repeats.failed(reason, RepeatedWarning::Clock::now());
+    logRepeat(LogLevel::warning, held, "%s", message.c_str());
+    if (!held || !eventWhenWritten)
+        appendExceptionEvent(message);
 }
 
 std::vector<std::string> splitEventText(const std::string& text)

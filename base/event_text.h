@@ -68,8 +68,9 @@ void reportException(const char* classAndMethod, LogLevel level = LogLevel::warn
 
 // The same for a failure that repeats while its cause lasts (a send to a
 // server that stays unreachable): the line follows `repeats`' rule, the
-// event is recorded every time.
-void reportRepeatedException(RepeatedWarning& repeats, const char* classAndMethod);
+// event is recorded every time, or with `eventWhenWritten` only with the
+// line (a bind retried every 30 s).
+void reportRepeatedException(RepeatedWarning& repeats, const char* classAndMethod, bool eventWhenWritten = false);
 
 }  // namespace kiv
 

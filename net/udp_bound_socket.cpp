@@ -40,12 +40,7 @@ UdpBoundSocket::UdpBoundSocket(asio::io_context& ioService, udp::endpoint local,
         // The line and the dialog's event item under the repeat rule of the
         // address; the Event Log takes only the lines written.
         mBindError = currentExceptionReason();
-        const std::string message =
-            formatString("*** EXCEPTION  UdpBoundSocket::UdpBoundSocket [%s]\n", mBindError.c_str());
-        const bool held = !mFailures->bind.failed(mBindError, RepeatedWarning::Clock::now());
-        logRepeat(LogLevel::warning, held, "%s", message.c_str());
-        if (!held)
-            appendExceptionEvent(message);
+        reportRepeatedException(mFailures->bind, "UdpBoundSocket::UdpBoundSocket", true);
     }
 }
 
