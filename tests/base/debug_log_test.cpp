@@ -1,3 +1,7 @@
+// The log levels of representative lines (nothing below the level reaches the
+// writer or a sink), the journal's priority prefixes, and the repeat rule of a
+// lasting fault on simulated time.
+
 #include "base/debug_log.h"
 
 #include <chrono>

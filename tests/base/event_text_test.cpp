@@ -1,3 +1,7 @@
+// The event text the dialog shows: taken whole, bounded by dropping the oldest
+// whole items, the exception item with its log line, two threads at once, and
+// the append observer.
+
 #include "base/event_text.h"
 
 #include <atomic>

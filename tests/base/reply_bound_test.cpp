@@ -1,3 +1,6 @@
+// The status reply bound's token buckets over simulated time (per source and
+// in all, the full table, the bound switched off) and the refusal notes' limit.
+
 #include "base/reply_bound.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,6 @@
+// The command-line options of the programs: both forms, repeated lists, every
+// refusal naming its option, --log-level and --version.
+
 #include "base/service_options.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,6 @@
+// Address text in both directions, the XML value extractor as the wire uses
+// it, and the formatting helpers' cuts.
+
 #include "base/text_helpers.h"
 
 #include <gtest/gtest.h>

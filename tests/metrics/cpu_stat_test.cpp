@@ -1,3 +1,6 @@
+// CPU arithmetic from recorded /proc/stat samples: the first reading primes,
+// failed readings give 0 and do not move the interval's start.
+
 #include "metrics/cpu_stat.h"
 
 #include <deque>

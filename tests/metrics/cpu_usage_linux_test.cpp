@@ -1,3 +1,6 @@
+// The Linux CPU measurement on this machine: the first call gives 0 silently,
+// the next a percentage.
+
 #include "metrics/cpu_usage.h"
 
 #include <cstdio>

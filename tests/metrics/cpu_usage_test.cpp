@@ -1,3 +1,7 @@
+// The CPU sampler: an installed sampler's values in order, replaced and
+// removed, calls from many threads; the counter's warning (first failure,
+// repeats held, the end counted); the reading throttle.
+
 #include "metrics/cpu_usage.h"
 
 #include <algorithm>

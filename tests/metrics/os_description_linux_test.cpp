@@ -1,3 +1,6 @@
+// The Linux OS description: one line from /etc/os-release, ending with the
+// width of this build.
+
 #include "metrics/os_description.h"
 
 #include <climits>

@@ -1,3 +1,5 @@
+// The OS description's table of product editions.
+
 #include "metrics/os_description.h"
 
 #include <cstdint>

@@ -1,3 +1,7 @@
+// The crossover: which local interfaces pair with which servers of a
+// configuration, the five-pair limit, and what refuses or skips a
+// configuration or an entry (the pairs in force kept).
+
 #include <algorithm>
 
 #include <gtest/gtest.h>

@@ -1,3 +1,7 @@
+// The watchdog server in a private network namespace: its construction, the
+// tick and its re-arming, beacon ageing, the keep-alive and report schedule
+// (with --spread), the CPU alarm sequences, and sends before the crossover.
+
 #include "service/kiv_server.h"
 
 #include <algorithm>

@@ -1,3 +1,6 @@
+// The service host: start and stop, a worker already gone, the command port
+// taken, and dialog-thread reads racing the worker.
+
 #include "service/kiv_srv.h"
 
 #include <future>

@@ -1,3 +1,5 @@
+// Display text: names from the wire shown as valid UTF-8.
+
 #include "shell/display_text.h"
 
 #include <string>

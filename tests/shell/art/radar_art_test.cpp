@@ -1,3 +1,6 @@
+// The radar frames and icons: sizes, the frame and bitmap tables, where the
+// sweep sits and how it steps, the screen's colours.
+
 #include "shell/art/radar_art.h"
 
 #include <gtest/gtest.h>

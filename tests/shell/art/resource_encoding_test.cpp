@@ -1,3 +1,6 @@
+// The resource encoders: the icon files (directory, headers, palette, masks),
+// the checksums, and the PNG writer.
+
 #include "shell/art/resource_encoding.h"
 
 #include <gtest/gtest.h>
