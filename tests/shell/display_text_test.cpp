@@ -1,4 +1,5 @@
-// Display text: names from the wire shown as valid UTF-8.
+// Display text: names from the wire shown as UTF-8 when they are valid
+// UTF-8, as Windows-1252 otherwise.
 
 #include "shell/display_text.h"
 
