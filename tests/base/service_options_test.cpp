@@ -119,7 +119,7 @@ TEST(ServiceOptions, CommandLineEndsTheProgramOrSetsTheOptions)
     result = kiv::takeCommandLine({"--help"});
     EXPECT_FALSE(result.run);
     EXPECT_EQ(0, result.status);
-    EXPECT_EQ(kiv::kServiceOptionsHelp, result.text);
+    EXPECT_EQ(kiv::serviceOptionsHelp(), result.text);
     for (const char* option : {"--allow-config-from", "--allow-status-from", "--status-rate", "Default: 50.", "--spread SECONDS"})
         EXPECT_NE(std::string::npos, result.text.find(option)) << option;
 
