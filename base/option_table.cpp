@@ -306,6 +306,7 @@ std::string commentedOptions(const ProgramOptions& program)
     if (*program.notes != '\0') {
         for (const std::string& line : wrapped(program.notes, kLineWidth - 2))
             text += "# " + line + "\n";
+        text += "#\n";
     }
     return text;
 }
