@@ -49,6 +49,10 @@ TEST(ServiceOptions, BothFormsAndRepeatedListsAddUp)
     EXPECT_EQ(30u, once.spreadSeconds);
     EXPECT_EQ(kiv::LogLevel::warning, once.logLevel);
     EXPECT_EQ("/v", once.viewSocket);
+    // The start-up line shows every option of the table, a view socket when given.
+    EXPECT_EQ("--allow-config-from anyone --allow-status-from anyone --status-rate 5 --spread 30 --log-level warning "
+              "--view-socket /v",
+              kiv::optionsText(once));
 }
 
 TEST(ServiceOptions, WrongCommandLinesAreRefusedNamingTheOption)
