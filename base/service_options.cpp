@@ -10,11 +10,6 @@ namespace {
 std::mutex gOptionsMutex;
 ServiceOptions gOptions;
 
-std::string quoted(const std::string& text)
-{
-    return quotedValue(text);
-}
-
 bool isDigits(const std::string& text)
 {
     if (text.empty())
@@ -80,7 +75,7 @@ std::string SourceAllowList::text() const
 
 Ipv4Network parseNetwork(const std::string& option, const std::string& text)
 {
-    const std::string what = option + ": " + quoted(text) + " is not an address (a.b.c.d) or a network (a.b.c.d/n)";
+    const std::string what = option + ": " + quotedValue(text) + " is not an address (a.b.c.d) or a network (a.b.c.d/n)";
     const std::string::size_type slash = text.find('/');
     const std::string address = text.substr(0, slash);
     std::uint32_t value = 0;
@@ -107,7 +102,7 @@ Ipv4Network parseNetwork(const std::string& option, const std::string& text)
     }
     const std::uint32_t mask = maskOf(prefix);
     if ((value & mask) != value)
-        throw OptionError(option + ": " + quoted(text) + " has host bits set; the network is " +
+        throw OptionError(option + ": " + quotedValue(text) + " has host bits set; the network is " +
                           addressText(value & mask) + "/" + std::to_string(prefix));
     return {value, mask};
 }
@@ -119,7 +114,7 @@ unsigned wholeOption(const std::string& name, const std::string& value, long lon
 {
     const long long number = wholeNumber(value, max);
     if (number < 0)
-        throw OptionError("--" + name + ": " + quoted(value) + " is not a whole number from 0 to " + std::to_string(max));
+        throw OptionError("--" + name + ": " + quotedValue(value) + " is not a whole number from 0 to " + std::to_string(max));
     return static_cast<unsigned>(number);
 }
 
@@ -172,7 +167,7 @@ const ServiceOption kServiceOptions[] = {
       "failed; error: what stops the program. Default: info."},
      [](ServiceOptions& options, const std::string& value) {
          if (!parseLogLevel(value, options.logLevel))
-             throw OptionError("--log-level: " + quoted(value) + " is not debug, info, warning or error");
+             throw OptionError("--log-level: " + quotedValue(value) + " is not debug, info, warning or error");
      },
      [](const ServiceOptions& options) { return std::string("--log-level ") + logLevelName(options.logLevel); }},
     {{"view-socket", "PATH", false,
@@ -186,7 +181,7 @@ const ServiceOption kServiceOptions[] = {
          if (value.empty())
              throw OptionError("--view-socket: '' is not a path");
          if (value.size() > kMaxViewSocketBytes)
-             throw OptionError("--view-socket: " + quoted(value) + " is longer than a socket path may be (" +
+             throw OptionError("--view-socket: " + quotedValue(value) + " is longer than a socket path may be (" +
                                std::to_string(kMaxViewSocketBytes) + " bytes)");
          options.viewSocket = value;
      },
