@@ -44,6 +44,9 @@ TEST(Arguments, ValueConversionsAreStrict)
         EXPECT_THROW(toAddress("--from", text), UsageError) << text;
     EXPECT_STREQ("--from: '10.1.2' is not an IPv4 address (a.b.c.d)",
                  usageError([](auto) { toAddress("--from", "10.1.2"); }, "").c_str());
+    // Quoted as the service quotes: one line, at most 60 characters, the reason last.
+    EXPECT_EQ("--from: '\\n" + std::string(59, 'a') + "...' is not an IPv4 address (a.b.c.d)",
+              usageError([](auto) { toAddress("--from", "\n" + std::string(100, 'a')); }, ""));
 
     EXPECT_EQ(1, toPort("--port", "1"));
     EXPECT_EQ(65535, toPort("--port", "65535"));
