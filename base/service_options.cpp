@@ -2,42 +2,13 @@
 
 #include <mutex>
 
+#include "base/option_table.h"
+
 namespace kiv {
 namespace {
 
-const char* const kHelpHint = " (--help lists the options)";
-
 std::mutex gOptionsMutex;
 ServiceOptions gOptions;
-
-// A value as a refusal quotes it: one line however it was given, at most
-// kQuotedLength characters of it, control characters escaped, so that the
-// reason after it is always there to read.
-std::string quoted(const std::string& text)
-{
-    constexpr std::size_t kQuotedLength = 60;
-    std::string out = "'";
-    for (std::size_t i = 0; i < text.size() && i < kQuotedLength; ++i) {
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c == '\n') {
-            out += "\\n";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\t') {
-            out += "\\t";
-        } else if (c < 0x20 || c == 0x7f) {
-            static const char digits[] = "0123456789abcdef";
-            out += "\\x";
-            out.push_back(digits[c >> 4]);
-            out.push_back(digits[c & 0xf]);
-        } else {
-            out.push_back(static_cast<char>(c));
-        }
-    }
-    if (text.size() > kQuotedLength)
-        out += "...";
-    return out + "'";
-}
 
 bool isDigits(const std::string& text)
 {
@@ -104,7 +75,7 @@ std::string SourceAllowList::text() const
 
 Ipv4Network parseNetwork(const std::string& option, const std::string& text)
 {
-    const std::string what = option + ": " + quoted(text) + " is not an address (a.b.c.d) or a network (a.b.c.d/n)";
+    const std::string what = option + ": " + quotedValue(text) + " is not an address (a.b.c.d) or a network (a.b.c.d/n)";
     const std::string::size_type slash = text.find('/');
     const std::string address = text.substr(0, slash);
     std::uint32_t value = 0;
@@ -131,131 +102,141 @@ Ipv4Network parseNetwork(const std::string& option, const std::string& text)
     }
     const std::uint32_t mask = maskOf(prefix);
     if ((value & mask) != value)
-        throw OptionError(option + ": " + quoted(text) + " has host bits set; the network is " +
+        throw OptionError(option + ": " + quotedValue(text) + " has host bits set; the network is " +
                           addressText(value & mask) + "/" + std::to_string(prefix));
     return {value, mask};
 }
 
+namespace {
+
+// A whole number from 0 to `max`.
+unsigned wholeOption(const std::string& name, const std::string& value, long long max)
+{
+    const long long number = wholeNumber(value, max);
+    if (number < 0)
+        throw OptionError("--" + name + ": " + quotedValue(value) + " is not a whole number from 0 to " + std::to_string(max));
+    return static_cast<unsigned>(number);
+}
+
+// One option of the service: how it is described, how its value is taken,
+// and how it shows in the start-up line.
+struct ServiceOption {
+    OptionSpec spec;
+    void (*take)(ServiceOptions& options, const std::string& value);
+    // The option as a command line gives it, for the start-up line; empty
+    // when it is left out there (a view socket not given is the default).
+    std::string (*inForce)(const ServiceOptions& options);
+};
+
+const ServiceOption kServiceOptions[] = {
+    {{"allow-config-from", "CIDR[,CIDR...]", true,
+      "Take configuration messages on the beacon group 224.2.2.224:34543 only from these sources; others are "
+      "ignored and logged once a minute per source. \"BEACON_CFG_ALARM \" on UDP 45654 (only logged: it "
+      "configures nothing) is taken from them alone too. Default: from anyone."},
+     [](ServiceOptions& options, const std::string& value) {
+         addList(options.allowConfigFrom, "--allow-config-from", value);
+     },
+     [](const ServiceOptions& options) { return "--allow-config-from " + options.allowConfigFrom.text(); }},
+    {{"allow-status-from", "CIDR[,CIDR...]", true,
+      "Answer \"STATUS_REQUEST \" on UDP 45654 only from these sources. Default: anyone."},
+     [](ServiceOptions& options, const std::string& value) {
+         addList(options.allowStatusFrom, "--allow-status-from", value);
+     },
+     [](const ServiceOptions& options) { return "--allow-status-from " + options.allowStatusFrom.text(); }},
+    {{"status-rate", "N", false,
+      "At most N status replies a second to one source address (bursts of 2N), and 20N a second in all; "
+      "requests over the bound are dropped and counted once a minute. 0 switches the bound off. Default: 50."},
+     [](ServiceOptions& options, const std::string& value) {
+         options.statusRate = wholeOption("status-rate", value, kMaxStatusRate);
+     },
+     [](const ServiceOptions& options) { return "--status-rate " + std::to_string(options.statusRate); }},
+    {{"spread", "SECONDS", false,
+      "For a watchdog server that many stations report to: the status report a configuration from the beacon "
+      "group makes due goes out at a random moment within SECONDS instead of at the next second, and keep-alives "
+      "(every 30 s) and reports (every 600 s) start at a random point of their period. Set it when stations "
+      "times pairs are more than the server reads in half a second; the plant's confirmation of a configuration "
+      "then takes up to SECONDS. 0 to 600. Default: 0 (off)."},
+     [](ServiceOptions& options, const std::string& value) {
+         options.spreadSeconds = wholeOption("spread", value, kMaxSpreadSeconds);
+     },
+     [](const ServiceOptions& options) { return "--spread " + std::to_string(options.spreadSeconds); }},
+    {{"log-level", "debug|info|warning|error", false,
+      "The least level of the log lines written. debug: every line (each datagram, tick and send: a busy "
+      "station writes thousands a second); info: start-up with the version and the options in force, stop, "
+      "configurations applied, address changes, the once-a-minute counts; warning: what was refused or "
+      "failed; error: what stops the program. Default: info."},
+     [](ServiceOptions& options, const std::string& value) {
+         if (!parseLogLevel(value, options.logLevel))
+             throw OptionError("--log-level: " + quotedValue(value) + " is not debug, info, warning or error");
+     },
+     [](const ServiceOptions& options) { return std::string("--log-level ") + logLevelName(options.logLevel); }},
+    {{"view-socket", "PATH", false,
+      "The view channel's socket, where dialogs and varn-probe view attach to the service. The service makes "
+      "the socket at PATH and serves it there: the directory is made when missing, a socket left by an earlier "
+      "run is replaced, and the socket is removed when the service stops. Without the option the service "
+      "serves the socket systemd passes (the unit varnwin32-view.socket: /run/varnwin32/view, mode 0660, "
+      "group varnwin32), none outside systemd, and the dialog looks for /run/varnwin32/view. Leave it unset "
+      "under systemd."},
+     [](ServiceOptions& options, const std::string& value) {
+         if (value.empty())
+             throw OptionError("--view-socket: '' is not a path");
+         if (value.size() > kMaxViewSocketBytes)
+             throw OptionError("--view-socket: " + quotedValue(value) + " is longer than a socket path may be (" +
+                               std::to_string(kMaxViewSocketBytes) + " bytes)");
+         options.viewSocket = value;
+     },
+     [](const ServiceOptions& options) {
+         return options.viewSocket.empty() ? std::string() : "--view-socket " + options.viewSocket;
+     }},
+};
+
+ProgramOptions makeServiceProgram()
+{
+    OptionGroup group{nullptr, {}, {}};
+    for (const ServiceOption& option : kServiceOptions)
+        group.options.push_back(option.spec);
+    return {"varnwin32-service",
+            {},
+            {group},
+            "A CIDR is one address (10.1.2.1) or a network with its host bits zero (10.1.2.0/24). The allow "
+            "options may be repeated; their lists add up. Each option may also be written --name=value.",
+            "Usage: varnwin32 [OPTION]...  (the same for varnwin32-service and VarnWin32.exe)\n"
+            "Watchdog client for plant workstations; everything else arrives on the network.\n"
+            "\n",
+            "\n"
+            "A wrong command line ends the program with status 2 before it opens any\n"
+            "socket. Refused and dropped counts are logged once a minute.\n"
+            "\n"
+            "Example: varnwin32 --allow-config-from 10.1.2.0/24 --allow-status-from 10.1.2.1,192.168.7.1\n"};
+}
+
+}  // namespace
+
+const ProgramOptions& serviceProgramOptions()
+{
+    static const ProgramOptions program = makeServiceProgram();
+    return program;
+}
+
 ServiceOptions parseServiceOptions(const std::vector<std::string>& arguments)
 {
+    const ParsedOptions parsed = parseOptions(serviceProgramOptions(), arguments);
     ServiceOptions options;
-    bool rateGiven = false;
-    bool spreadGiven = false;
-    bool levelGiven = false;
-    bool viewSocketGiven = false;
-    // A whole number from 0 to `max`, given at most once.
-    auto wholeOption = [](const std::string& name, const std::string& value, long long max, bool& given) {
-        if (given)
-            throw OptionError(name + " is given twice");
-        given = true;
-        const long long number = wholeNumber(value, max);
-        if (number < 0)
-            throw OptionError(name + ": " + quoted(value) + " is not a whole number from 0 to " + std::to_string(max));
-        return static_cast<unsigned>(number);
-    };
-    for (std::size_t i = 0; i < arguments.size(); ++i) {
-        const std::string& argument = arguments[i];
-        if (argument.compare(0, 2, "--") != 0)
-            throw OptionError("unexpected argument " + quoted(argument) + kHelpHint);
-        std::string name = argument;
-        std::string value;
-        bool hasValue = false;
-        const std::string::size_type equals = argument.find('=');
-        if (equals != std::string::npos) {
-            name = argument.substr(0, equals);
-            value = argument.substr(equals + 1);
-            hasValue = true;
+    options.help = parsed.help;
+    options.version = parsed.version;
+    for (const ParsedOptions::Entry& entry : parsed.entries) {
+        for (const ServiceOption& option : kServiceOptions) {
+            if (entry.name == option.spec.name)
+                option.take(options, entry.value);
         }
-        if (name == "--help" || name == "--version") {
-            if (hasValue)
-                throw OptionError(name + " takes no value");
-            (name == "--help" ? options.help : options.version) = true;
-            continue;
-        }
-        if (name != "--allow-config-from" && name != "--allow-status-from" && name != "--status-rate" &&
-            name != "--spread" && name != "--log-level" && name != "--view-socket")
-            throw OptionError("unknown option " + quoted(name) + kHelpHint);
-        if (!hasValue) {
-            if (i + 1 >= arguments.size() || arguments[i + 1].compare(0, 2, "--") == 0)
-                throw OptionError(name + " needs a value");
-            value = arguments[++i];
-        }
-        if (name == "--status-rate") {
-            options.statusRate = wholeOption(name, value, kMaxStatusRate, rateGiven);
-            continue;
-        }
-        if (name == "--spread") {
-            options.spreadSeconds = wholeOption(name, value, kMaxSpreadSeconds, spreadGiven);
-            continue;
-        }
-        if (name == "--log-level") {
-            if (levelGiven)
-                throw OptionError("--log-level is given twice");
-            levelGiven = true;
-            if (!parseLogLevel(value, options.logLevel))
-                throw OptionError("--log-level: " + quoted(value) + " is not debug, info, warning or error");
-            continue;
-        }
-        if (name == "--view-socket") {
-            if (viewSocketGiven)
-                throw OptionError("--view-socket is given twice");
-            viewSocketGiven = true;
-            if (value.empty())
-                throw OptionError("--view-socket: '' is not a path");
-            if (value.size() > kMaxViewSocketBytes)
-                throw OptionError("--view-socket: " + quoted(value) + " is longer than a socket path may be (" +
-                                  std::to_string(kMaxViewSocketBytes) + " bytes)");
-            options.viewSocket = value;
-            continue;
-        }
-        addList(name == "--allow-config-from" ? options.allowConfigFrom : options.allowStatusFrom, name, value);
     }
     return options;
 }
 
-const char* const kServiceOptionsHelp =
-    "Usage: varnwin32 [OPTION]...  (the same for varnwin32-service and VarnWin32.exe)\n"
-    "Watchdog client for plant workstations; everything else arrives on the network.\n"
-    "\n"
-    "  --allow-config-from CIDR[,CIDR...]\n"
-    "        take configuration messages on the beacon group 224.2.2.224:34543 only\n"
-    "        from these sources; others are ignored and logged once a minute per\n"
-    "        source (\"BEACON_CFG_ALARM \" on UDP 45654 is only logged: it configures\n"
-    "        nothing). Default: from anyone.\n"
-    "  --allow-status-from CIDR[,CIDR...]\n"
-    "        answer status requests on UDP 45654 only from these sources.\n"
-    "        Default: anyone.\n"
-    "  --status-rate N\n"
-    "        at most N status replies a second to one source address (bursts of\n"
-    "        2N), and 20*N a second in all; requests over the bound are dropped\n"
-    "        and counted. 0 switches the bound off. Default: 50.\n"
-    "  --spread SECONDS\n"
-    "        for a watchdog server that many stations report to: the status report\n"
-    "        a configuration from the beacon group makes due goes out at a random\n"
-    "        moment within SECONDS instead of at the next second, and keep-alives\n"
-    "        (every 30 s) and reports (every 600 s) start at a random point of\n"
-    "        their period. 0 to 600. Default: 0 (off).\n"
-    "  --log-level debug|info|warning|error\n"
-    "        the least level of the log lines written. debug: every line (each\n"
-    "        datagram, tick and send); info: start-up, stop, configurations applied,\n"
-    "        address changes, the once-a-minute counts; warning: what was\n"
-    "        refused or failed; error: what stops the program. Default: info.\n"
-    "  --view-socket PATH\n"
-    "        the view channel's socket, where dialogs and varn-probe view attach to\n"
-    "        the service. The service makes and serves it there itself; without\n"
-    "        the option it serves the socket systemd passes (varnwin32-view.socket)\n"
-    "        and the dialog looks for /run/varnwin32/view.\n"
-    "  --help\n"
-    "        this text.\n"
-    "  --version\n"
-    "        the program's name and version.\n"
-    "\n"
-    "CIDR is an address (10.1.2.1) or a network (10.1.2.0/24, host bits zero).\n"
-    "The allow options may be repeated; their lists add up. \"--name=value\" works\n"
-    "too. A wrong command line ends the program with status 2 before it opens\n"
-    "any socket. Refused and dropped counts are logged once a minute.\n"
-    "\n"
-    "Example: varnwin32 --allow-config-from 10.1.2.0/24 --allow-status-from 10.1.2.1,192.168.7.1\n";
+std::string serviceOptionsHelp()
+{
+    return helpText(serviceProgramOptions());
+}
 
 CommandLineResult takeCommandLine(const std::vector<std::string>& arguments, const std::string& program)
 {
@@ -264,7 +245,7 @@ CommandLineResult takeCommandLine(const std::vector<std::string>& arguments, con
         const ServiceOptions options = parseServiceOptions(arguments);
         if (options.help) {
             result.run = false;
-            result.text = kServiceOptionsHelp;
+            result.text = serviceOptionsHelp();
             return result;
         }
         if (options.version) {
@@ -289,9 +270,13 @@ const char* programVersion()
 
 std::string optionsText(const ServiceOptions& options)
 {
-    return "--allow-config-from " + options.allowConfigFrom.text() + " --allow-status-from " +
-           options.allowStatusFrom.text() + " --status-rate " + std::to_string(options.statusRate) +
-           " --spread " + std::to_string(options.spreadSeconds) + " --log-level " + logLevelName(options.logLevel);
+    std::string text;
+    for (const ServiceOption& option : kServiceOptions) {
+        const std::string shown = option.inForce(options);
+        if (!shown.empty())
+            text += (text.empty() ? "" : " ") + shown;
+    }
+    return text;
 }
 
 void setServiceOptions(const ServiceOptions& options)

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "base/debug_log.h"
+#include "base/option_table.h"
 
 namespace kiv {
 
@@ -85,22 +86,17 @@ struct ServiceOptions {
     bool version = false;
 };
 
-// A command line the programs cannot run with; the text is one line meant
-// for the operator and names the option.
-class OptionError : public std::runtime_error
-{
-public:
-    using std::runtime_error::runtime_error;
-};
-
 // "a.b.c.d" (one address) or "a.b.c.d/n" with no host bits set.
 Ipv4Network parseNetwork(const std::string& option, const std::string& text);
 
-// The arguments after the program name; "--name value" and "--name=value".
+// The arguments after the program name, in the grammar of option_table.h.
 // Throws OptionError.
 ServiceOptions parseServiceOptions(const std::vector<std::string>& arguments);
 
-extern const char* const kServiceOptionsHelp;
+// The options of the service (and of the dialogs, which take the same), as
+// their help, manual page and settings file list them.
+const ProgramOptions& serviceProgramOptions();
+std::string serviceOptionsHelp();
 
 // What an entry does with its command line.
 struct CommandLineResult {
@@ -119,7 +115,8 @@ const char* programVersion();
 
 // The options in force as a command line that gives them, for the start-up
 // line: "--allow-config-from anyone --allow-status-from 10.1.2.0/24
-// --status-rate 50 --log-level info".
+// --status-rate 50 --spread 0 --log-level info", each option of the table
+// (--view-socket only when given).
 std::string optionsText(const ServiceOptions& options);
 
 // The options the service starts with: set by the entry before the service

@@ -52,6 +52,10 @@ TEST(ServiceOptions, BothFormsAndRepeatedListsAddUp)
     EXPECT_EQ(30u, once.spreadSeconds);
     EXPECT_EQ(kiv::LogLevel::warning, once.logLevel);
     EXPECT_EQ("/v", once.viewSocket);
+    // The start-up line shows every option of the table, a view socket when given.
+    EXPECT_EQ("--allow-config-from anyone --allow-status-from anyone --status-rate 5 --spread 30 --log-level warning "
+              "--view-socket /v",
+              kiv::optionsText(once));
 }
 
 TEST(ServiceOptions, WrongCommandLinesAreRefusedNamingTheOption)
@@ -122,7 +126,7 @@ TEST(ServiceOptions, CommandLineEndsTheProgramOrSetsTheOptions)
     result = kiv::takeCommandLine({"--help"});
     EXPECT_FALSE(result.run);
     EXPECT_EQ(0, result.status);
-    EXPECT_EQ(kiv::kServiceOptionsHelp, result.text);
+    EXPECT_EQ(kiv::serviceOptionsHelp(), result.text);
     for (const char* option : {"--allow-config-from", "--allow-status-from", "--status-rate", "Default: 50.", "--spread SECONDS"})
         EXPECT_NE(std::string::npos, result.text.find(option)) << option;
 

@@ -35,27 +35,6 @@ std::string usageError(Parse parse, const std::string& line)
     return "(accepted)";
 }
 
-TEST(Arguments, OptionsInBothFormsRepeatsAndPositionals)
-{
-    const std::vector<OptionRule> rules = {{"count", true, false}, {"from", true, true}, {"quiet", false, false}};
-    const ParsedArguments parsed =
-        parseArguments({"10.1.2.5", "--count", "3", "--from=10.0.0.9", "--from", "10.0.0.10", "--quiet", "--", "--x"},
-                       rules, "test");
-    EXPECT_EQ("3", parsed.value("count"));
-    EXPECT_EQ((std::vector<std::string>{"10.0.0.9", "10.0.0.10"}), parsed.values("from"));
-    EXPECT_TRUE(parsed.has("quiet"));
-    EXPECT_EQ((std::vector<std::string>{"10.1.2.5", "--x"}), parsed.positional);
-    EXPECT_EQ("fallback", parsed.value("missing", "fallback"));
-
-    const auto parse = [&](const std::vector<std::string>& tokens) { parseArguments(tokens, rules, "test"); };
-    EXPECT_EQ("test takes no option --rate", usageError(parse, "--rate 5"));
-    EXPECT_EQ("--count needs a value", usageError(parse, "--count"));
-    EXPECT_EQ("--count needs a value", usageError(parse, "--count --quiet"));
-    EXPECT_EQ("--count is given twice", usageError(parse, "--count 1 --count 2"));
-    EXPECT_EQ("--quiet takes no value", usageError(parse, "--quiet=yes"));
-    EXPECT_EQ("unknown option -c (options are written --name)", usageError(parse, "-c 3"));
-}
-
 TEST(Arguments, ValueConversionsAreStrict)
 {
     EXPECT_EQ(0x0A010205u, toAddress("--from", "10.1.2.5"));
@@ -65,26 +44,35 @@ TEST(Arguments, ValueConversionsAreStrict)
         EXPECT_THROW(toAddress("--from", text), UsageError) << text;
     EXPECT_STREQ("--from: '10.1.2' is not an IPv4 address (a.b.c.d)",
                  usageError([](auto) { toAddress("--from", "10.1.2"); }, "").c_str());
+    // Quoted as the service quotes: one line, at most 60 characters, the reason last.
+    EXPECT_EQ("--from: '\\n" + std::string(59, 'a') + "...' is not an IPv4 address (a.b.c.d)",
+              usageError([](auto) { toAddress("--from", "\n" + std::string(100, 'a')); }, ""));
 
     EXPECT_EQ(1, toPort("--port", "1"));
     EXPECT_EQ(65535, toPort("--port", "65535"));
-    EXPECT_EQ("--port: 0 is out of range (1 to 65535)", usageError([](auto) { toPort("--port", "0"); }, ""));
-    EXPECT_EQ("--port: 70000 is out of range (1 to 65535)", usageError([](auto) { toPort("--port", "70000"); }, ""));
-    EXPECT_EQ("--port: '5000x' is not a whole number", usageError([](auto) { toPort("--port", "5000x"); }, ""));
+    EXPECT_EQ("--port: '0' is not a whole number from 1 to 65535", usageError([](auto) { toPort("--port", "0"); }, ""));
+    EXPECT_EQ("--port: '70000' is not a whole number from 1 to 65535",
+              usageError([](auto) { toPort("--port", "70000"); }, ""));
+    EXPECT_EQ("--port: '5000x' is not a whole number from 1 to 65535",
+              usageError([](auto) { toPort("--port", "5000x"); }, ""));
     EXPECT_THROW(toWholeNumber("--count", "99999999999999999999", 1, 10), UsageError);
     EXPECT_THROW(toWholeNumber("--count", "+3", 1, 10), UsageError);
 
     EXPECT_DOUBLE_EQ(2.5, toDecimal("--rate", "2.5", 0.001, 10));
     for (const char* text : {"nan", "inf", "1e3", "", ".", "2,5"})
         EXPECT_THROW(toDecimal("--rate", text, 0.001, 10000), UsageError) << text;
-    EXPECT_EQ("--rate: 0 is out of range (0.001 to 10)", usageError([](auto) { toDecimal("--rate", "0", 0.001, 10); }, ""));
+    EXPECT_EQ("--rate: '0' is not a number from 0.001 to 10",
+              usageError([](auto) { toDecimal("--rate", "0", 0.001, 10); }, ""));
 }
 
 TEST(Arguments, RunLimitsAreBoundedUnlessForeverIsAsked)
 {
-    const std::vector<OptionRule> rules = {{"count", true, false}, {"duration", true, false}, {"forever", false, false}};
-    const auto sender = [&](const std::string& line) { return senderLimit(parseArguments(words(line), rules, "t"), 10); };
-    const auto listener = [&](const std::string& line) { return listenerLimit(parseArguments(words(line), rules, "t"), 60); };
+    const kiv::ProgramOptions program = {
+        "t", {"t"}, {{nullptr, {}, {{"count", "N", false, ""}, {"duration", "S", false, ""}, {"forever", nullptr, false, ""}}}},
+        "", "", ""};
+    const auto parse = [&](const std::string& line) { return kiv::parseOptions(program, words("t " + line)); };
+    const auto sender = [&](const std::string& line) { return senderLimit(parse(line), 10); };
+    const auto listener = [&](const std::string& line) { return listenerLimit(parse(line), 60); };
     struct Case {
         RunLimit limit;
         long long count;
@@ -133,7 +121,8 @@ TEST(BeaconOptions, AnnounceDefaultsAndSeveralBeacons)
     EXPECT_EQ(4, three.ttl);
 
     EXPECT_TRUE(parseBeaconOptions({"--help"}).help);
-    EXPECT_TRUE(parseBeaconOptions({"listen", "-h"}).help);
+    EXPECT_TRUE(parseBeaconOptions({"listen", "--help"}).help);
+    EXPECT_TRUE(parseBeaconOptions({"--version"}).version);
 }
 
 TEST(BeaconOptions, CommandsTakeTheirOwnOptions)
@@ -165,16 +154,17 @@ TEST(BeaconOptions, RefusalsNameTheProblem)
         {"announce --location beaconCfgAlarm", "--location: it may not contain the element name 'beaconCfgAlarm'"},
         {"announce --name " + std::string(1000, 'n'),
          "--name and --location make an announcement of 1134 bytes; the workstation reads at most 1024"},
-        {"announce --ttl 0", "--ttl: 0 is out of range (1 to 255)"},
+        {"announce --ttl 0", "--ttl: '0' is not a whole number from 1 to 255"},
         {"announce --from 10.0.0.9 --from 10.0.0.9", "--from 10.0.0.9 is given twice"},
         {"configure --server-port 5000", "configure needs at least one --server"},
         {"configure --server 10.1.2.1", "configure needs --server-port"},
-        {"configure --server 10.1.2.1 --server-port 70000", "--server-port: 70000 is out of range (1 to 65535)"},
-        {"configure --server 10.1.2.1 --server-port 5000 --cpu-percent 101", "--cpu-percent: 101 is out of range (0 to 100)"},
+        {"configure --server 10.1.2.1 --server-port 70000", "--server-port: '70000' is not a whole number from 1 to 65535"},
+        {"configure --server 10.1.2.1 --server-port 5000 --cpu-percent 101",
+         "--cpu-percent: '101' is not a whole number from 0 to 100"},
         {"configure --server 10.1.2.1 --server-port 5000 --from 10.0.0.9 --from 10.0.0.10", "--from is given twice"},
         {"ping-target", "ping-target needs the address the beacons are to ping"},
-        {"ping-target 10.1.2.3 10.1.2.4", "unexpected argument '10.1.2.4'"},
-        {"listen --server 10.1.2.1", "listen takes no option --server"},
+        {"ping-target 10.1.2.3 10.1.2.4", "unexpected argument '10.1.2.4' (--help lists the options)"},
+        {"listen --server 10.1.2.1", "listen takes no option '--server' (--help lists the options)"},
     };
     for (const auto& [line, expected] : cases)
         EXPECT_EQ(expected, usageError(parseBeaconOptions, line)) << line;
@@ -207,12 +197,12 @@ TEST(ProbeOptions, StatusAndListen)
         {"", "no command given (status, listen or view)"},
         {"status", "status needs the workstation's address"},
         {"status ws7", "address: 'ws7' is not an IPv4 address (a.b.c.d)"},
-        {"status 10.1.2.5 --port 0", "--port: 0 is out of range (1 to 65535)"},
+        {"status 10.1.2.5 --port 0", "--port: '0' is not a whole number from 1 to 65535"},
         {"status 10.1.2.5 --in-flight", "--in-flight needs a value"},
-        {"status 10.1.2.5 --in-flight 2000", "--in-flight: 2000 is out of range (1 to 1024)"},
+        {"status 10.1.2.5 --in-flight 2000", "--in-flight: '2000' is not a whole number from 1 to 1024"},
         {"status 10.1.2.5 --count 5 --forever", "--forever goes with neither --count nor --duration"},
         {"listen", "listen needs --port, the watchdog servers' port of the configuration"},
-        {"listen --port 5000 --rate 3", "listen takes no option --rate"},
+        {"listen --port 5000 --rate 3", "listen takes no option '--rate' (--help lists the options)"},
     };
     for (const auto& [line, expected] : cases)
         EXPECT_EQ(expected, usageError(parseProbeOptions, line)) << line;

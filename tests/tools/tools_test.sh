@@ -56,16 +56,16 @@ check_refused() {
   grep -qF -- "$expected" "$work/err" || fail "$(basename "$tool") $* said: $(cat "$work/err")"
 }
 
-check_refused "$beacon" "varn-beacon: --from: '10.1.2' is not an IPv4 address (a.b.c.d) (see varn-beacon --help)" \
+check_refused "$beacon" "varn-beacon: --from: '10.1.2' is not an IPv4 address (a.b.c.d)" \
   announce --from 10.1.2
-check_refused "$beacon" "varn-beacon: --server-port: 70000 is out of range (1 to 65535)" \
+check_refused "$beacon" "varn-beacon: --server-port: '70000' is not a whole number from 1 to 65535" \
   configure --server 10.1.2.1 --server-port 70000
 check_refused "$beacon" "varn-beacon: --count needs a value" announce --count
 check_refused "$beacon" "varn-beacon: no command given" 
-check_refused "$beacon" "varn-beacon: listen takes no option --server" listen --server 10.1.2.1
+check_refused "$beacon" "varn-beacon: listen takes no option '--server' (--help lists the options)" listen --server 10.1.2.1
 check_refused "$probe" "varn-probe: status needs the workstation's address" status
-check_refused "$probe" "varn-probe: --port: 0 is out of range (1 to 65535)" status 10.1.2.5 --port 0
-check_refused "$probe" "varn-probe: --in-flight: 'many' is not a whole number" status 10.1.2.5 --in-flight many
+check_refused "$probe" "varn-probe: --port: '0' is not a whole number from 1 to 65535" status 10.1.2.5 --port 0
+check_refused "$probe" "varn-probe: --in-flight: 'many' is not a whole number from 1 to 1024" status 10.1.2.5 --in-flight many
 check_refused "$probe" "varn-probe: listen needs --port" listen
 
 for tool in "$beacon" "$probe"; do

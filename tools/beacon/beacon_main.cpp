@@ -194,12 +194,10 @@ int listen(const BeaconOptions& options)
 
 int main(int argc, char** argv)
 {
-    if (printVersionIfAsked("varn-beacon", argc, argv))
-        return 0;
     return runTool("varn-beacon", [&] {
         const BeaconOptions options = parseBeaconOptions(commandLineTokens(argc, argv));
-        if (options.help) {
-            std::fputs(kBeaconHelp, stdout);
+        if (options.help || options.version) {
+            std::fputs(options.help ? beaconHelp().c_str() : versionLine("varn-beacon").c_str(), stdout);
             return 0;
         }
         switch (options.command) {

@@ -11,42 +11,112 @@ constexpr long long kMaxHealth = 1000000;
 constexpr long long kMaxAlarmSeconds = 86400;
 constexpr double kDefaultListenSeconds = 60;
 
-const std::vector<OptionRule> kSendOptions = {
-    {"interface", true, false}, {"ttl", true, false}, {"quiet", false, false}};
+const std::vector<std::string> kSending = {"announce", "configure", "ping-target"};
 
-std::vector<OptionRule> rulesFor(BeaconCommand command)
+ProgramOptions makeBeaconProgram()
 {
-    std::vector<OptionRule> rules = kSendOptions;
-    switch (command) {
-    case BeaconCommand::Announce:
-        rules.insert(rules.end(), {{"from", true, true},
-                                   {"name", true, false},
-                                   {"location", true, false},
-                                   {"ping-target", true, false},
-                                   {"health", true, false},
-                                   {"rate", true, false},
-                                   {"count", true, false},
-                                   {"duration", true, false},
-                                   {"forever", false, false}});
-        break;
-    case BeaconCommand::Configure:
-        rules.insert(rules.end(), {{"from", true, false},
-                                   {"server", true, true},
-                                   {"server-port", true, false},
-                                   {"cpu-percent", true, false},
-                                   {"alarm-seconds", true, false},
-                                   {"copies", true, false}});
-        break;
-    case BeaconCommand::PingTarget:
-        rules.insert(rules.end(), {{"from", true, false}, {"copies", true, false}});
-        break;
-    case BeaconCommand::Listen:
-        rules = {{"interface", true, false}, {"count", true, false}, {"duration", true, false}, {"forever", false, false}};
-        break;
-    }
-    return rules;
+    return {
+        "varn-beacon",
+        {"announce", "configure", "ping-target", "listen"},
+        {
+            {"Sending (announce, configure, ping-target)",
+             kSending,
+             {
+                 {"from", "ADDR", true,
+                  "local address to send from; announce takes it several times, one beacon per address (default: "
+                  "one beacon, address of the system's choice); announce and configure take a workstation slot "
+                  "for that address"},
+                 {"interface", "ADDR", false,
+                  "send out of the interface with this local address (default: the system's route for 224.2.2.224)"},
+                 {"ttl", "N", false, "multicast time-to-live, 1 to 255 (default 1: this network only)"},
+                 {"quiet", nullptr, false, "print only the summary line"},
+             }},
+            {"announce",
+             {"announce"},
+             {
+                 {"name", "TEXT", false,
+                  "beacon name (default \"beacon\"; several beacons are named TEXT-1, TEXT-2, ...)"},
+                 {"location", "TEXT", false, "beacon location (default \"commissioning\")"},
+                 {"ping-target", "ADDR", false, "address the beacon says it pings (default 0.0.0.0: none)"},
+                 {"health", "N", false, "its verdict on that address: 0 or less bad, 2 or more good (default 2)"},
+                 {"rate", "PER_S", false, "announcements per second of each beacon (default 1)"},
+                 {"count", "N", false, "announcements of each beacon (default 10)"},
+                 {"duration", "S", false, "announce for S seconds instead"},
+                 {"forever", nullptr, false, "announce until Ctrl+C"},
+             }},
+            {"configure",
+             {"configure"},
+             {
+                 {"server", "ADDR", true,
+                  "a watchdog server; repeat it for several (the workstation uses the first five)"},
+                 {"server-port", "PORT", false, "the servers' UDP port (required)"},
+                 {"cpu-percent", "P", false,
+                  "CPU alarm threshold in percent, 0 to 100 (default: not sent, kept as it is)"},
+                 {"alarm-seconds", "S", false, "seconds at or above the threshold before the alarm (default: not sent)"},
+             }},
+            {"configure, ping-target",
+             {"configure", "ping-target"},
+             {
+                 {"copies", "N", false,
+                  "identical datagrams sent back to back (default: configure 1, ping-target 3)"},
+             }},
+            {"listen",
+             {"listen"},
+             {
+                 {"interface", "ADDR", false,
+                  "join the group on the interface with this local address (default: the system's choice)"},
+                 {"count", "N", false, "stop after N datagrams"},
+                 {"duration", "S", false, "stop after S seconds (default 60)"},
+                 {"forever", nullptr, false, "no time limit; stop with Ctrl+C"},
+             }},
+        },
+        "",
+        R"(varn-beacon: plays the beacons of the plant network (group 224.2.2.224, UDP port 34543)
+to commission a VarnWin32 workstation, and listens to the group as a beacon does.
+
+Usage:
+  varn-beacon announce [--from ADDR]... [--name TEXT] [--location TEXT] [--ping-target ADDR]
+                       [--health N] [--rate PER_S] [--count N | --duration S | --forever]
+  varn-beacon configure [--from ADDR] --server ADDR [--server ADDR]... --server-port PORT
+                       [--cpu-percent P] [--alarm-seconds S] [--copies N]
+  varn-beacon ping-target ADDR [--copies N]
+  varn-beacon listen [--interface ADDR] [--count N] [--duration S | --forever]
+  varn-beacon --version
+
+Commands:
+  announce     send announcements as a beacon does. The first announcement of a new
+               sender binds it to a free slot of the workstation (three slots, first
+               come first served); later ones refresh its ping target and health.
+  configure    send a beacon configuration: the watchdog servers, their port and the
+               CPU alarm settings. The workstation pairs each of its addresses with
+               every server on the same /24 network and reports to each pair's server
+               within a second.
+               Like an announcement, a configuration from a new sender takes one of
+               the three slots until the program restarts: send it --from the address
+               of a plant beacon, or restart the program after a trial, so that no
+               real beacon is left without a slot.
+  ping-target  send the command the workstation sends when the operator sets the ping
+               target: <setPingTarget>ADDR</setPingTarget>.
+  listen       print what arrives on the beacon group, as the workstation reads it:
+               commands, configurations, announcements. This is what a beacon hears.
+
+)",
+        R"(
+Output: one line per datagram, "sent KIND ..." or "HH:MM:SS.mmm KIND ...", then one
+"summary ..." line; the fields are key=value. Exit status: 0 done; 1 a socket or send
+failed, or listen --count heard fewer datagrams; 2 the command line is wrong.
+
+Examples:
+  varn-beacon announce --from 10.1.2.11 --name "pump 3" --location "hall 2" --ping-target 10.1.2.1
+  varn-beacon announce --from 10.1.2.11 --from 10.1.2.12 --from 10.1.2.13 --rate 2 --duration 30
+  varn-beacon configure --from 10.1.2.11 --server 10.1.2.1 --server 192.168.7.1 --server-port 5000 --cpu-percent 90 --alarm-seconds 10
+  varn-beacon ping-target 10.1.2.3
+  varn-beacon listen --interface 10.1.2.11 --duration 120
+)",
+    };
 }
 
+// The table has refused any other word.
 BeaconCommand commandNamed(const std::string& word)
 {
     if (word == "announce")
@@ -55,9 +125,7 @@ BeaconCommand commandNamed(const std::string& word)
         return BeaconCommand::Configure;
     if (word == "ping-target")
         return BeaconCommand::PingTarget;
-    if (word == "listen")
-        return BeaconCommand::Listen;
-    throw UsageError("unknown command '" + word + "' (announce, configure, ping-target or listen)");
+    return BeaconCommand::Listen;
 }
 
 // Each address once: two beacons on one address are one sender to the
@@ -138,24 +206,21 @@ void readConfiguration(const ParsedArguments& arguments, BeaconOptions& options)
 BeaconOptions parseBeaconOptions(const std::vector<std::string>& tokens)
 {
     BeaconOptions options;
-    if (tokens.empty())
-        throw UsageError("no command given (announce, configure, ping-target or listen)");
-    if (tokens[0] == "-h" || tokens[0] == "--help" || tokens[0] == "help") {
-        options.help = true;
+    const ParsedArguments arguments = parseOptions(beaconProgramOptions(), tokens);
+    if (arguments.help || arguments.version) {
+        options.help = arguments.help;
+        options.version = arguments.version;
         return options;
     }
-    options.command = commandNamed(tokens[0]);
-    const ParsedArguments arguments =
-        parseArguments(std::vector<std::string>(tokens.begin() + 1, tokens.end()), rulesFor(options.command), tokens[0]);
-    if (arguments.has("help")) {
-        options.help = true;
-        return options;
-    }
+    options.command = commandNamed(arguments.command);
     const std::size_t positionals = options.command == BeaconCommand::PingTarget ? 1 : 0;
     if (arguments.positional.size() < positionals)
         throw UsageError("ping-target needs the address the beacons are to ping");
     if (arguments.positional.size() > positionals)
-        throw UsageError("unexpected argument '" + arguments.positional[positionals] + "'");
+        throw unexpectedArgument(arguments.positional[positionals]);
+    // Only announce makes a beacon per address.
+    if (options.command != BeaconCommand::Announce && arguments.values("from").size() > 1)
+        throw UsageError("--from is given twice");
 
     if (arguments.has("interface")) {
         options.hasInterface = true;
@@ -189,76 +254,16 @@ BeaconOptions parseBeaconOptions(const std::vector<std::string>& tokens)
     return options;
 }
 
-const char* const kBeaconHelp = R"(varn-beacon: plays the beacons of the plant network (group 224.2.2.224, UDP port 34543)
-to commission a VarnWin32 workstation, and listens to the group as a beacon does.
+const ProgramOptions& beaconProgramOptions()
+{
+    static const ProgramOptions program = makeBeaconProgram();
+    return program;
+}
 
-Usage:
-  varn-beacon announce [--from ADDR]... [--name TEXT] [--location TEXT] [--ping-target ADDR]
-                       [--health N] [--rate PER_S] [--count N | --duration S | --forever]
-  varn-beacon configure [--from ADDR] --server ADDR [--server ADDR]... --server-port PORT
-                       [--cpu-percent P] [--alarm-seconds S] [--copies N]
-  varn-beacon ping-target ADDR [--copies N]
-  varn-beacon listen [--interface ADDR] [--count N] [--duration S | --forever]
-  varn-beacon --version
+std::string beaconHelp()
+{
+    return helpText(beaconProgramOptions());
+}
 
-Commands:
-  announce     send announcements as a beacon does. The first announcement of a new
-               sender binds it to a free slot of the workstation (three slots, first
-               come first served); later ones refresh its ping target and health.
-  configure    send a beacon configuration: the watchdog servers, their port and the
-               CPU alarm settings. The workstation pairs each of its addresses with
-               every server on the same /24 network and reports to each pair's server
-               within a second.
-               Like an announcement, a configuration from a new sender takes one of
-               the three slots until the program restarts: send it --from the address
-               of a plant beacon, or restart the program after a trial, so that no
-               real beacon is left without a slot.
-  ping-target  send the command the workstation sends when the operator sets the ping
-               target: <setPingTarget>ADDR</setPingTarget>.
-  listen       print what arrives on the beacon group, as the workstation reads it:
-               commands, configurations, announcements. This is what a beacon hears.
-
-Sending (announce, configure, ping-target):
-  --from ADDR         local address to send from; announce takes it several times, one
-                      beacon per address (default: one beacon, address of the system's choice);
-                      announce and configure take a workstation slot for that address
-  --interface ADDR    send out of the interface with this local address
-                      (default: the system's route for 224.2.2.224)
-  --ttl N             multicast time-to-live, 1 to 255 (default 1: this network only)
-  --quiet             print only the summary line
-announce:
-  --name TEXT         beacon name (default "beacon"; several beacons are named TEXT-1, TEXT-2, ...)
-  --location TEXT     beacon location (default "commissioning")
-  --ping-target ADDR  address the beacon says it pings (default 0.0.0.0: none)
-  --health N          its verdict on that address: 0 or less bad, 2 or more good (default 2)
-  --rate PER_S        announcements per second of each beacon (default 1)
-  --count N           announcements of each beacon (default 10)
-  --duration S        announce for S seconds instead
-  --forever           announce until Ctrl+C
-configure:
-  --server ADDR       a watchdog server; repeat it for several (the workstation uses the first five)
-  --server-port PORT  the servers' UDP port (required)
-  --cpu-percent P     CPU alarm threshold in percent, 0 to 100 (default: not sent, kept as it is)
-  --alarm-seconds S   seconds at or above the threshold before the alarm (default: not sent)
-configure, ping-target:
-  --copies N          identical datagrams sent back to back (default: configure 1, ping-target 3)
-listen:
-  --interface ADDR    join the group on the interface with this local address (default: the
-                      system's choice)
-  --count N           stop after N datagrams
-  --duration S        stop after S seconds (default 60)
-  --forever           no time limit; stop with Ctrl+C
-
-Output: one line per datagram, "sent KIND ..." or "HH:MM:SS.mmm KIND ...", then one
-"summary ..." line; the fields are key=value. Exit status: 0 done; 1 a socket or send
-failed, or listen --count heard fewer datagrams; 2 the command line is wrong.
-
-Examples:
-  varn-beacon announce --from 10.1.2.11 --name "pump 3" --location "hall 2" --ping-target 10.1.2.1
-  varn-beacon announce --from 10.1.2.11 --from 10.1.2.12 --from 10.1.2.13 --rate 2 --duration 30
-  varn-beacon configure --from 10.1.2.11 --server 10.1.2.1 --server 192.168.7.1 --server-port 5000 --cpu-percent 90 --alarm-seconds 10
-  varn-beacon ping-target 10.1.2.3
-  varn-beacon listen --interface 10.1.2.11 --duration 120
-)";
 
 }  // namespace kiv::tools

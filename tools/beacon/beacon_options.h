@@ -14,6 +14,7 @@ enum class BeaconCommand { Announce, Configure, PingTarget, Listen };
 
 struct BeaconOptions {
     bool help = false;
+    bool version = false;
     BeaconCommand command = BeaconCommand::Announce;
 
     // Sending: one beacon per --from address (none: one beacon, the system
@@ -36,10 +37,12 @@ struct BeaconOptions {
     int copies = 1;
 };
 
-// Throws UsageError for anything it cannot use; `help` set means print the
-// help text and nothing else was checked.
+// Throws UsageError for anything it cannot use; `help` or `version` set
+// means print that and nothing else was checked.
 BeaconOptions parseBeaconOptions(const std::vector<std::string>& tokens);
 
-extern const char* const kBeaconHelp;
+// The options of varn-beacon, as its help and manual page list them.
+const ProgramOptions& beaconProgramOptions();
+std::string beaconHelp();
 
 }  // namespace kiv::tools

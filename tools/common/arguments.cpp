@@ -9,20 +9,6 @@
 namespace kiv::tools {
 namespace {
 
-const OptionRule* findRule(const std::vector<OptionRule>& rules, const std::string& name)
-{
-    for (const OptionRule& rule : rules) {
-        if (rule.name == name)
-            return &rule;
-    }
-    return nullptr;
-}
-
-std::string quoted(const std::string& text)
-{
-    return "'" + text + "'";
-}
-
 std::string numberText(double value)
 {
     std::ostringstream out;
@@ -32,64 +18,6 @@ std::string numberText(double value)
 
 }  // namespace
 
-std::string ParsedArguments::value(const std::string& name, const std::string& fallback) const
-{
-    const auto found = mValues.find(name);
-    return found == mValues.end() || found->second.empty() ? fallback : found->second.back();
-}
-
-std::vector<std::string> ParsedArguments::values(const std::string& name) const
-{
-    const auto found = mValues.find(name);
-    return found == mValues.end() ? std::vector<std::string>() : found->second;
-}
-
-ParsedArguments parseArguments(const std::vector<std::string>& tokens, const std::vector<OptionRule>& rules,
-                               const std::string& command)
-{
-    ParsedArguments parsed;
-    bool optionsEnded = false;
-    for (std::size_t i = 0; i < tokens.size(); ++i) {
-        const std::string& token = tokens[i];
-        if (optionsEnded || token.empty() || token[0] != '-' || token == "-") {
-            parsed.positional.push_back(token);
-            continue;
-        }
-        if (token == "--") {
-            optionsEnded = true;
-            continue;
-        }
-        if (token == "-h" || token == "--help") {
-            parsed.add("help", std::string());
-            continue;
-        }
-        if (token.compare(0, 2, "--") != 0)
-            throw UsageError("unknown option " + token + " (options are written --name)");
-
-        const std::string::size_type equals = token.find('=');
-        const std::string name = token.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-        const OptionRule* rule = findRule(rules, name);
-        if (rule == nullptr)
-            throw UsageError(command + " takes no option --" + name);
-        if (!rule->repeatable && parsed.has(name))
-            throw UsageError("--" + name + " is given twice");
-        if (!rule->takesValue) {
-            if (equals != std::string::npos)
-                throw UsageError("--" + name + " takes no value");
-            parsed.add(name, std::string());
-            continue;
-        }
-        if (equals != std::string::npos) {
-            parsed.add(name, token.substr(equals + 1));
-            continue;
-        }
-        if (i + 1 >= tokens.size() || tokens[i + 1].compare(0, 2, "--") == 0)
-            throw UsageError("--" + name + " needs a value");
-        parsed.add(name, tokens[++i]);
-    }
-    return parsed;
-}
-
 std::uint32_t toAddress(const std::string& option, const std::string& text)
 {
     // The program's own numbers-and-dots reader, held to the plain dotted
@@ -97,7 +25,7 @@ std::uint32_t toAddress(const std::string& option, const std::string& text)
     // a reader of the command line sees.
     const std::uint32_t address = parseInetAddr(text);
     if (getIpAddrString(address) != text)
-        throw UsageError(option + ": " + quoted(text) + " is not an IPv4 address (a.b.c.d)");
+        throw UsageError(option + ": " + quotedValue(text) + " is not an IPv4 address (a.b.c.d)");
     return address;
 }
 
@@ -111,14 +39,9 @@ long long toWholeNumber(const std::string& option, const std::string& text, long
     long long value = 0;
     const char* end = text.data() + text.size();
     const auto [stop, error] = std::from_chars(text.data(), end, value);
-    if (error == std::errc::result_out_of_range)
-        throw UsageError(option + ": " + text + " is out of range (" + std::to_string(min) + " to " +
-                         std::to_string(max) + ")");
-    if (text.empty() || error != std::errc() || stop != end)
-        throw UsageError(option + ": " + quoted(text) + " is not a whole number");
-    if (value < min || value > max)
-        throw UsageError(option + ": " + text + " is out of range (" + std::to_string(min) + " to " +
-                         std::to_string(max) + ")");
+    if (text.empty() || error != std::errc() || stop != end || value < min || value > max)
+        throw UsageError(option + ": " + quotedValue(text) + " is not a whole number from " + std::to_string(min) +
+                         " to " + std::to_string(max));
     return value;
 }
 
@@ -127,11 +50,9 @@ double toDecimal(const std::string& option, const std::string& text, double min,
     double value = 0;
     const char* end = text.data() + text.size();
     const auto [stop, error] = std::from_chars(text.data(), end, value, std::chars_format::fixed);
-    if (text.empty() || error != std::errc() || stop != end || !std::isfinite(value))
-        throw UsageError(option + ": " + quoted(text) + " is not a number");
-    if (value < min || value > max)
-        throw UsageError(option + ": " + text + " is out of range (" + numberText(min) + " to " +
-                         numberText(max) + ")");
+    if (text.empty() || error != std::errc() || stop != end || !std::isfinite(value) || value < min || value > max)
+        throw UsageError(option + ": " + quotedValue(text) + " is not a number from " + numberText(min) + " to " +
+                         numberText(max));
     return value;
 }
 

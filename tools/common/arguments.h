@@ -1,53 +1,22 @@
-// Command-line reading shared by the commissioning tools: options in the
-// "--name value" or "--name=value" form, a command word and positional
-// arguments, and the checked conversions of option values. Every mistake
-// ends in a UsageError whose text is one line that names the option.
+// The checked conversions of the commissioning tools' option values, and
+// the run limits their options set. Every mistake ends in a UsageError whose
+// text is one line that names the option, quotes the value and ends with the
+// reason.
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include "base/option_table.h"
+
 namespace kiv::tools {
 
-// A command line the tool cannot work with; the text is meant for the user.
-class UsageError : public std::runtime_error
-{
-public:
-    using std::runtime_error::runtime_error;
-};
-
-struct OptionRule {
-    std::string name;        // without the leading "--"
-    bool takesValue = true;  // false: a switch
-    bool repeatable = false;
-};
-
-class ParsedArguments
-{
-public:
-    std::vector<std::string> positional;
-
-    bool has(const std::string& name) const { return mValues.count(name) != 0; }
-    // The value of a single option; `fallback` when it was not given.
-    std::string value(const std::string& name, const std::string& fallback = std::string()) const;
-    // Every value of a repeatable option, in command-line order.
-    std::vector<std::string> values(const std::string& name) const;
-
-    void add(const std::string& name, const std::string& value) { mValues[name].push_back(value); }
-
-private:
-    std::map<std::string, std::vector<std::string>> mValues;
-};
-
-// Reads `tokens` (the arguments after the command word) against `rules`, the
-// options of `command` (named in the error for an option it does not take). "-h" and "--help" are always accepted as
-// the switch "help". A value-taking option followed by nothing or by another
-// "--option" is missing its value; "--" ends the options.
-ParsedArguments parseArguments(const std::vector<std::string>& tokens, const std::vector<OptionRule>& rules,
-                               const std::string& command);
+// The tools read their command lines with the programs' option table
+// (base/option_table.h); these are its names here.
+using UsageError = kiv::OptionError;
+using ParsedArguments = kiv::ParsedOptions;
 
 // Checked conversions; `option` names the source in the error text, for
 // example "--port".

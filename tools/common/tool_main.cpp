@@ -28,7 +28,7 @@ int runTool(const char* name, const std::function<int()>& body)
     try {
         return body();
     } catch (const UsageError& error) {
-        std::fprintf(stderr, "%s: %s (see %s --help)\n", name, oneLine(error.what()).c_str(), name);
+        std::fprintf(stderr, "%s: %s\n", name, oneLine(error.what()).c_str());
         return kExitUsage;
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s: %s\n", name, oneLine(error.what()).c_str());
@@ -38,12 +38,9 @@ int runTool(const char* name, const std::function<int()>& body)
     return kExitFailure;
 }
 
-bool printVersionIfAsked(const char* name, int argc, char** argv)
+std::string versionLine(const char* name)
 {
-    if (argc != 2 || std::string(argv[1]) != "--version")
-        return false;
-    std::printf("%s %s\n", name, programVersion());
-    return true;
+    return std::string(name) + " " + programVersion() + "\n";
 }
 
 }  // namespace kiv::tools

@@ -3,18 +3,19 @@
 #pragma once
 
 #include <functional>
+#include <string>
 
 namespace kiv::tools {
 
 constexpr int kExitFailure = 1;  // the run failed, or heard less than asked for
 constexpr int kExitUsage = 2;    // the command line is wrong
 
-// Runs `body` and returns its status; a UsageError prints
-// "NAME: <why> (see NAME --help)" and gives kExitUsage, any other exception
+// Runs `body` and returns its status; a UsageError prints "NAME: <why>"
+// and gives kExitUsage, any other exception
 // prints "NAME: <why>" and gives kExitFailure.
 int runTool(const char* name, const std::function<int()>& body);
 
-// `--version` alone on the command line: prints "NAME VERSION" and is true.
-bool printVersionIfAsked(const char* name, int argc, char** argv);
+// What --version prints: "NAME VERSION" and a line feed.
+std::string versionLine(const char* name);
 
 }  // namespace kiv::tools

@@ -379,12 +379,10 @@ int listen(const ProbeOptions& options)
 
 int main(int argc, char** argv)
 {
-    if (printVersionIfAsked("varn-probe", argc, argv))
-        return 0;
     return runTool("varn-probe", [&] {
         const ProbeOptions options = parseProbeOptions(commandLineTokens(argc, argv));
-        if (options.help) {
-            std::fputs(kProbeHelp, stdout);
+        if (options.help || options.version) {
+            std::fputs(options.help ? probeHelp().c_str() : versionLine("varn-probe").c_str(), stdout);
             return 0;
         }
         if (options.command == ProbeCommand::View)

@@ -11,90 +11,47 @@ constexpr double kMaxRate = 1000000;
 constexpr long long kMaxTimeoutMs = 60000;
 constexpr double kDefaultListenSeconds = 60;
 
-std::vector<OptionRule> rulesFor(ProbeCommand command)
+ProgramOptions makeProbeProgram()
 {
-    if (command == ProbeCommand::View)
-        return {{"view-socket", true, false}, {"once", false, false}, {"json", false, false}};
-    if (command == ProbeCommand::Status)
-        return {{"port", true, false},     {"from", true, false},     {"count", true, false},
-                {"duration", true, false}, {"forever", false, false}, {"rate", true, false},
-                {"in-flight", true, false}, {"timeout", true, false}, {"quiet", false, false},
-                {"text", false, false}};
-    return {{"port", true, false},    {"bind", true, false},   {"count", true, false}, {"duration", true, false},
-            {"forever", false, false}, {"quiet", false, false}, {"text", false, false}};
-}
-
-}  // namespace
-
-ProbeOptions parseProbeOptions(const std::vector<std::string>& tokens)
-{
-    ProbeOptions options;
-    if (tokens.empty())
-        throw UsageError("no command given (status, listen or view)");
-    if (tokens[0] == "-h" || tokens[0] == "--help" || tokens[0] == "help") {
-        options.help = true;
-        return options;
-    }
-    if (tokens[0] == "status")
-        options.command = ProbeCommand::Status;
-    else if (tokens[0] == "listen")
-        options.command = ProbeCommand::Listen;
-    else if (tokens[0] == "view")
-        options.command = ProbeCommand::View;
-    else
-        throw UsageError("unknown command '" + tokens[0] + "' (status, listen or view)");
-
-    const ParsedArguments arguments =
-        parseArguments(std::vector<std::string>(tokens.begin() + 1, tokens.end()), rulesFor(options.command), tokens[0]);
-    if (arguments.has("help")) {
-        options.help = true;
-        return options;
-    }
-    options.quiet = arguments.has("quiet");
-    options.showText = arguments.has("text");
-
-    if (options.command == ProbeCommand::View) {
-        if (!arguments.positional.empty())
-            throw UsageError("unexpected argument '" + arguments.positional[0] + "'");
-        options.viewSocket = arguments.value("view-socket", view::defaultAddress());
-        if (options.viewSocket.empty())
-            throw UsageError("--view-socket needs a path");
-        options.json = arguments.has("json");
-        options.once = arguments.has("once") || options.json;
-        return options;
-    }
-
-    if (options.command == ProbeCommand::Listen) {
-        if (!arguments.positional.empty())
-            throw UsageError("unexpected argument '" + arguments.positional[0] + "'");
-        if (!arguments.has("port"))
-            throw UsageError("listen needs --port, the watchdog servers' port of the configuration");
-        options.port = toPort("--port", arguments.value("port"));
-        if (arguments.has("bind"))
-            options.bindAddress = toAddress("--bind", arguments.value("bind"));
-        options.limit = listenerLimit(arguments, kDefaultListenSeconds);
-        return options;
-    }
-
-    if (arguments.positional.empty())
-        throw UsageError("status needs the workstation's address");
-    if (arguments.positional.size() > 1)
-        throw UsageError("unexpected argument '" + arguments.positional[1] + "'");
-    options.target = toAddress("address", arguments.positional[0]);
-    options.port = arguments.has("port") ? toPort("--port", arguments.value("port")) : kCommandPort;
-    if (arguments.has("from"))
-        options.bindAddress = toAddress("--from", arguments.value("from"));
-    if (arguments.has("in-flight"))
-        options.inFlight = static_cast<int>(toWholeNumber("--in-flight", arguments.value("in-flight"), 1, kMaxInFlight));
-    if (arguments.has("rate"))
-        options.rate = toDecimal("--rate", arguments.value("rate"), 0.001, kMaxRate);
-    if (arguments.has("timeout"))
-        options.timeoutMs = static_cast<int>(toWholeNumber("--timeout", arguments.value("timeout"), 1, kMaxTimeoutMs));
-    options.limit = senderLimit(arguments, 1);
-    return options;
-}
-
-const char* const kProbeHelp = R"(varn-probe: asks a VarnWin32 workstation for its status, plays a watchdog server
+    return {
+        "varn-probe",
+        {"status", "listen", "view"},
+        {
+            {"status",
+             {"status"},
+             {
+                 {"port", "PORT", false, "the workstation's command port (default 45654)"},
+                 {"from", "ADDR", false, "local address to send from (default: the system's choice)"},
+                 {"count", "N", false, "requests (default 1)"},
+                 {"duration", "S", false, "send for S seconds instead"},
+                 {"forever", nullptr, false, "send until Ctrl+C"},
+                 {"rate", "PER_S", false, "requests per second in all (default: each as soon as a reply is in)"},
+                 {"in-flight", "K", false, "requests awaiting their reply at once, 1 to 1024 (default 1)"},
+                 {"timeout", "MS", false, "a request without reply after MS milliseconds is lost (default 1000)"},
+                 {"quiet", nullptr, false, "print only the summary"},
+                 {"text", nullptr, false, "print the whole reply text as well"},
+             }},
+            {"listen",
+             {"listen"},
+             {
+                 {"port", "PORT", false, "the port of the configuration's servers (required)"},
+                 {"bind", "ADDR", false, "listen on this local address only (default: all)"},
+                 {"count", "N", false, "stop after N datagrams"},
+                 {"duration", "S", false, "stop after S seconds (default 60)"},
+                 {"forever", nullptr, false, "no time limit; stop with Ctrl+C"},
+                 {"quiet", nullptr, false, "print only the summary"},
+                 {"text", nullptr, false, "print the whole text of each message as well"},
+             }},
+            {"view",
+             {"view"},
+             {
+                 {"view-socket", "PATH", false, "the service's view socket (default /run/varnwin32/view)"},
+                 {"once", nullptr, false, "print one snapshot and exit (waits up to 5 s for the service)"},
+                 {"json", nullptr, false, "print that snapshot as one JSON object (implies --once)"},
+             }},
+        },
+        "",
+        R"(varn-probe: asks a VarnWin32 workstation for its status, plays a watchdog server
 that prints the workstation's keep-alives, reports and CPU alarms, and shows the live
 state of the VarnWin32 service on this station.
 
@@ -120,30 +77,8 @@ Commands:
            service is away it prints "The VarnWin32 service is not running; waiting
            for it" and carries on by itself when the service is back.
 
-status:
-  --port PORT      the workstation's command port (default 45654)
-  --from ADDR      local address to send from (default: the system's choice)
-  --count N        requests (default 1)
-  --duration S     send for S seconds instead
-  --forever        send until Ctrl+C
-  --rate PER_S     requests per second in all (default: each as soon as a reply is in)
-  --in-flight K    requests awaiting their reply at once, 1 to 1024 (default 1)
-  --timeout MS     a request without reply after MS milliseconds is lost (default 1000)
-  --quiet          print only the summary
-  --text           print the whole reply text as well
-listen:
-  --port PORT      the port of the configuration's servers (required)
-  --bind ADDR      listen on this local address only (default: all)
-  --count N        stop after N datagrams
-  --duration S     stop after S seconds (default 60)
-  --forever        no time limit; stop with Ctrl+C
-  --quiet          print only the summary
-  --text           print the whole text of each message as well
-view:
-  --view-socket PATH  the service's view socket (default /run/varnwin32/view)
-  --once           print one snapshot and exit (waits up to 5 s for the service)
-  --json           print that snapshot as one JSON object (implies --once)
-
+)",
+        R"(
 Output: one line per event, then one line "summary ..."; fields are key=value, times
 in microseconds (_us) or seconds (_s). For status:
   reply seq=1 from=10.1.2.5:45654 rtt_us=212 ipAddr=10.1.2.5 ipPort=45654 cpuPercent=3 os="..."
@@ -172,6 +107,82 @@ Examples:
   varn-probe listen --port 5000 --bind 10.1.2.1 --count 1 --text
   varn-probe view
   varn-probe view --json | python3 -m json.tool
-)";
+)",
+    };
+}
+
+}  // namespace
+
+ProbeOptions parseProbeOptions(const std::vector<std::string>& tokens)
+{
+    ProbeOptions options;
+    const ParsedArguments arguments = parseOptions(probeProgramOptions(), tokens);
+    if (arguments.help || arguments.version) {
+        options.help = arguments.help;
+        options.version = arguments.version;
+        return options;
+    }
+    if (arguments.command == "status")
+        options.command = ProbeCommand::Status;
+    else if (arguments.command == "listen")
+        options.command = ProbeCommand::Listen;
+    else
+        options.command = ProbeCommand::View;
+
+    options.quiet = arguments.has("quiet");
+    options.showText = arguments.has("text");
+
+    if (options.command == ProbeCommand::View) {
+        if (!arguments.positional.empty())
+            throw unexpectedArgument(arguments.positional[0]);
+        options.viewSocket = arguments.value("view-socket", view::defaultAddress());
+        if (options.viewSocket.empty())
+            throw UsageError("--view-socket needs a path");
+        options.json = arguments.has("json");
+        options.once = arguments.has("once") || options.json;
+        return options;
+    }
+
+    if (options.command == ProbeCommand::Listen) {
+        if (!arguments.positional.empty())
+            throw unexpectedArgument(arguments.positional[0]);
+        if (!arguments.has("port"))
+            throw UsageError("listen needs --port, the watchdog servers' port of the configuration");
+        options.port = toPort("--port", arguments.value("port"));
+        if (arguments.has("bind"))
+            options.bindAddress = toAddress("--bind", arguments.value("bind"));
+        options.limit = listenerLimit(arguments, kDefaultListenSeconds);
+        return options;
+    }
+
+    if (arguments.positional.empty())
+        throw UsageError("status needs the workstation's address");
+    if (arguments.positional.size() > 1)
+        throw unexpectedArgument(arguments.positional[1]);
+    options.target = toAddress("address", arguments.positional[0]);
+    options.port = arguments.has("port") ? toPort("--port", arguments.value("port")) : kCommandPort;
+    if (arguments.has("from"))
+        options.bindAddress = toAddress("--from", arguments.value("from"));
+    if (arguments.has("in-flight"))
+        options.inFlight = static_cast<int>(toWholeNumber("--in-flight", arguments.value("in-flight"), 1, kMaxInFlight));
+    if (arguments.has("rate"))
+        options.rate = toDecimal("--rate", arguments.value("rate"), 0.001, kMaxRate);
+    if (arguments.has("timeout"))
+        options.timeoutMs = static_cast<int>(toWholeNumber("--timeout", arguments.value("timeout"), 1, kMaxTimeoutMs));
+    options.limit = senderLimit(arguments, 1);
+    return options;
+}
+
+const ProgramOptions& probeProgramOptions()
+{
+    static const ProgramOptions program = makeProbeProgram();
+    return program;
+}
+
+std::string probeHelp()
+{
+    return helpText(probeProgramOptions());
+}
+
 
 }  // namespace kiv::tools

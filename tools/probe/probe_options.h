@@ -13,6 +13,7 @@ enum class ProbeCommand { Status, Listen, View };
 
 struct ProbeOptions {
     bool help = false;
+    bool version = false;
     ProbeCommand command = ProbeCommand::Status;
     std::uint32_t target = 0;     // status: the workstation
     std::uint16_t port = 0;       // status: its command port; listen: the servers' port
@@ -28,8 +29,12 @@ struct ProbeOptions {
     bool json = false;       // view: that snapshot as one JSON object
 };
 
+// Throws UsageError; `help` or `version` set means print that and nothing
+// else was checked.
 ProbeOptions parseProbeOptions(const std::vector<std::string>& tokens);
 
-extern const char* const kProbeHelp;
+// The options of varn-probe, as its help and manual page list them.
+const ProgramOptions& probeProgramOptions();
+std::string probeHelp();
 
 }  // namespace kiv::tools
