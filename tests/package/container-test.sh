@@ -8,7 +8,9 @@
 # the service's state to one inside, a service stopped with SIGSTOP is
 # killed by the watchdog and restarted, a wrong option in
 # /etc/default/varnwin32 stops it with status 2 and its reason (no restart),
-# its lines reach the journal with their priorities, and apt-get purge leaves
+# its lines reach the journal with their priorities, the package installed
+# over itself (the scripts of an upgrade) restarts the service while the view
+# socket stays up, and apt-get purge leaves
 # nothing of the three behind (no unit, socket unit, unit state, sysusers
 # file or view socket; the group stays, as Debian keeps the system groups a
 # package made). Then a station of 1.0.0.5 with the dialog alone (the dialog package
@@ -196,6 +198,15 @@ cp "$work/default.saved" "$root/etc/default/varnwin32"
 inside systemctl restart varnwin32.service || fail "no start after the settings were mended"
 active || fail "not active after the settings were mended"
 
+step "reinstall (an upgrade's scripts): the service restarted, the view socket active and never refused"
+before=$(inside systemctl show -p MainPID --value varnwin32.service)
+cp "$package" "$root/var/tmp/"
+inside dpkg -i "/var/tmp/$(basename "$package")" >"$work/reinstall.log" 2>&1 || { cat "$work/reinstall.log"; fail "dpkg -i over itself"; }
+active "$before" || fail "the service is not restarted by the reinstall"
+[ "$(inside systemctl is-active varnwin32-view.socket)" = active ] || fail "the view socket is not active after the reinstall"
+inside journalctl -b --no-pager -o cat -u varnwin32-view.socket >"$work/socket.journal" 2>&1
+! grep -qi 'fail\|refusing' "$work/socket.journal" || fail "the view socket failed during the reinstall: $(grep -i 'fail\|refusing' "$work/socket.journal")"
+
 step "apt-get purge leaves nothing"
 inside apt-get purge -y varnwin32 varnwin32-service varnwin32-tools >"$work/purge.log" 2>&1 || { cat "$work/purge.log"; fail "apt-get purge failed"; }
 left=$(while read -r path; do [ -f "$root$path" ] && echo "$path"; done <"$work/files")
@@ -225,5 +236,5 @@ active || fail "the service is not active after the upgrade"
 [ "$(inside systemctl is-enabled varnwin32.service varnwin32-view.socket | tr '\n' ' ')" = "enabled enabled " ] ||
   fail "the units are not both enabled after the upgrade"
 
-step "done: installed, booted, READY, answered, viewed, restarted after SIGSTOP, stopped by a wrong option, purged, upgraded from 1.0.0.5"
+step "done: installed, booted, READY, answered, viewed, restarted after SIGSTOP, stopped by a wrong option, reinstalled, purged, upgraded from 1.0.0.5"
 exit 0
