@@ -8,12 +8,17 @@
 # the service's state to one inside, a service stopped with SIGSTOP is
 # killed by the watchdog and restarted, a wrong option in
 # /etc/default/varnwin32 stops it with status 2 and its reason (no restart),
-# its lines reach the journal with their priorities, and apt-get purge leaves
-# nothing of the three behind (no unit, socket unit, sysusers file or
-# group). Then a station of 1.0.0.5 with the dialog alone (the dialog package
+# its lines reach the journal with their priorities, the package installed
+# over itself (the scripts of an upgrade) restarts the service while the view
+# socket stays up, and apt-get purge leaves
+# nothing of the three behind (no unit, socket unit, unit state, sysusers
+# file or view socket; the group stays, as Debian keeps the system groups a
+# package made). Then a station of 1.0.0.5 with the dialog alone (the dialog package
 # with that version's relations: conflicting with the service, not depending
 # on it) is upgraded to this version with apt and ends with the service
-# running and the view socket in place. Also prints what apt installs for the
+# running and the view socket in place; so does a station of 1.0.0.4 (the
+# single package, its service running) whose service the upgrade stops and
+# replaces. Also prints what apt installs for the
 # packages in the fresh root (packages and MB).
 #
 #   tests/package/container-test.sh [PACKAGE_DIR]    (default build-pkg; as root)
@@ -74,6 +79,20 @@ sed -i -e 's/^Version: .*/Version: 1.0.0.5/' -e 's/, varnwin32-service ([^)]*)//
   -e '/^Depends:/a Conflicts: varnwin32-service' "$work/old/DEBIAN/control"
 old=varnwin32_1.0.0.5_${arch}.deb
 dpkg-deb --root-owner-group -b "$work/old" "$work/$old" >/dev/null || fail "no 1.0.0.5 dialog package"
+# The single package of 1.0.0.4 as an upgrade meets it: the programs the three
+# packages now hold and the unit varnwin32.service, enabled and started by
+# its postinst (its service here a stand-in that sleeps).
+rm -rf "$work/single"
+install -d "$work/single/DEBIAN" "$work/single/lib/systemd/system" "$work/single/usr/bin"
+printf 'Package: varnwin32\nVersion: 1.0.0.4\nArchitecture: %s\nMaintainer: VarnWin32 <ci@localhost>\nDescription: the single package\n' \
+  "$arch" >"$work/single/DEBIAN/control"
+printf '#!/bin/sh\ndeb-systemd-helper enable varnwin32.service\n[ ! -d /run/systemd/system ] || deb-systemd-invoke start varnwin32.service\n' \
+  >"$work/single/DEBIAN/postinst"
+printf '[Service]\nExecStart=/bin/sleep infinity\n[Install]\nWantedBy=multi-user.target\n' >"$work/single/lib/systemd/system/varnwin32.service"
+for program in varnwin32 varnwin32-service varn-beacon varn-probe; do printf '#!/bin/sh\n' >"$work/single/usr/bin/$program"; done
+chmod 0755 "$work/single/DEBIAN/postinst" "$work/single/usr/bin/"*
+single=varnwin32_1.0.0.4_${arch}.deb
+dpkg-deb --root-owner-group -b "$work/single" "$work/$single" >/dev/null || fail "no 1.0.0.4 package"
 
 # The root: Debian 12's minimal base with systemd as init, and the packages
 # installed by apt as an administrator does, from the files.
@@ -195,6 +214,15 @@ cp "$work/default.saved" "$root/etc/default/varnwin32"
 inside systemctl restart varnwin32.service || fail "no start after the settings were mended"
 active || fail "not active after the settings were mended"
 
+step "reinstall (an upgrade's scripts): the service restarted, the view socket active and never refused"
+before=$(inside systemctl show -p MainPID --value varnwin32.service)
+cp "$package" "$root/var/tmp/"
+inside dpkg -i "/var/tmp/$(basename "$package")" >"$work/reinstall.log" 2>&1 || { cat "$work/reinstall.log"; fail "dpkg -i over itself"; }
+active "$before" || fail "the service is not restarted by the reinstall"
+[ "$(inside systemctl is-active varnwin32-view.socket)" = active ] || fail "the view socket is not active after the reinstall"
+inside journalctl -b --no-pager -o cat -u varnwin32-view.socket >"$work/socket.journal" 2>&1
+! grep -qi 'fail\|refusing' "$work/socket.journal" || fail "the view socket failed during the reinstall: $(grep -i 'fail\|refusing' "$work/socket.journal")"
+
 step "apt-get purge leaves nothing"
 inside apt-get purge -y varnwin32 varnwin32-service varnwin32-tools >"$work/purge.log" 2>&1 || { cat "$work/purge.log"; fail "apt-get purge failed"; }
 left=$(while read -r path; do [ -f "$root$path" ] && echo "$path"; done <"$work/files")
@@ -204,7 +232,6 @@ find "$root/etc/systemd" "$root/var/lib/systemd/deb-systemd-helper-enabled" -nam
 [ ! -s "$work/links" ] || fail "left after purge: $(cat "$work/links")"
 inside systemctl daemon-reload
 [ -z "$(inside systemctl list-unit-files 'varnwin32*' --no-legend 2>/dev/null)" ] || fail "systemd still lists a unit"
-inside getent group varnwin32 && fail "the group varnwin32 is left after purge"
 inside test -e /run/varnwin32 && fail "/run/varnwin32 is left after purge"
 container_ns=$(readlink "/proc/$init/ns/pid")
 for proc in /proc/[0-9]*; do
@@ -225,5 +252,19 @@ active || fail "the service is not active after the upgrade"
 [ "$(inside systemctl is-enabled varnwin32.service varnwin32-view.socket | tr '\n' ' ')" = "enabled enabled " ] ||
   fail "the units are not both enabled after the upgrade"
 
-step "done: installed, booted, READY, answered, viewed, restarted after SIGSTOP, stopped by a wrong option, purged, upgraded from 1.0.0.5"
+step "upgrade: the single package of 1.0.0.4 with its service running, then apt-get install the three of $version"
+inside apt-get purge -y varnwin32 varnwin32-service >"$work/purge.log" 2>&1 || { cat "$work/purge.log"; fail "apt-get purge before 1.0.0.4"; }
+cp "$work/$single" "$work/$(basename "${packages[2]}")" "$root/var/tmp/"
+inside dpkg -i "/var/tmp/$single" >"$work/single.log" 2>&1 || { cat "$work/single.log"; fail "dpkg -i $single"; }
+active || fail "the service of 1.0.0.4 is not running"
+stand_in=$main
+inside apt-get install -y "/var/tmp/$(basename "${packages[1]}")" "/var/tmp/$(basename "$package")" "/var/tmp/$(basename "${packages[2]}")" \
+  >"$work/upgrade.log" 2>&1 || { tail -n 20 "$work/upgrade.log"; fail "apt-get install over 1.0.0.4 failed"; }
+# The old service is stopped, not left running under the new unit's name.
+active "$stand_in" || fail "the service of 1.0.0.4 still runs after the upgrade"
+[ "$(status_reply)" = "<status>" ] || fail "no status reply after the upgrade from 1.0.0.4"
+[ "$(inside systemctl is-enabled varnwin32.service varnwin32-view.socket | tr '\n' ' ')" = "enabled enabled " ] ||
+  fail "the units are not both enabled after the upgrade from 1.0.0.4"
+
+step "done: installed, booted, READY, answered, viewed, restarted after SIGSTOP, stopped by a wrong option, reinstalled, purged, upgraded from 1.0.0.5 and 1.0.0.4"
 exit 0

@@ -17,9 +17,9 @@ packages=(
   # and its tests under Wine
   g++-mingw-w64-x86-64-posix
   wine wine64 xvfb x11-utils python3 imagemagick
-  # systemd notifications of the service; the Debian packages and their
+  # systemd notifications of the service; the Debian packages (debhelper) and their
   # checks, the last in a minimal Debian root booted as a container
-  libsystemd-dev dpkg-dev lintian systemd mmdebstrap systemd-container
+  libsystemd-dev dpkg-dev debhelper lintian systemd mmdebstrap systemd-container
   # the Windows installer (wixl) and its inspection (msiinfo)
   wixl msitools
 )
