@@ -8,6 +8,12 @@
 // from a console, it runs in the foreground until Ctrl+C, Ctrl+Break or the
 // console closes, with its log lines on standard error.
 //
+// Under the manager its options are the registry's over its command line
+// (shell/registry_settings.h): Group Policy's, then the installer's, then
+// its arguments; a bad value in the registry is refused as a bad argument
+// is. From a console it takes its command line only, to try options by
+// hand beside an installed service.
+//
 // Either way it serves the view channel on the server's worker: the pipe
 // \\.\pipe\VarnWin32\view, or the one --view-socket names. A pipe that
 // cannot be made is one error line and the service runs on without views:
@@ -29,6 +35,7 @@
 #include "service/kiv_server.h"
 #include "service/kiv_srv.h"
 #include "service/view_channel.h"
+#include "shell/registry_settings.h"
 #include "shell/service_control.h"
 #include "shell/startup_failure.h"
 #include "shell/win32/command_line.h"
@@ -205,14 +212,20 @@ void WINAPI serviceMain(DWORD argc, LPWSTR* argv)
     std::vector<std::string> arguments = kiv::win32::commandLineArguments();
     for (DWORD i = 1; i < argc; ++i)
         arguments.push_back(kiv::win32::toUtf8(argv[i]));
-    const kiv::CommandLineResult commandLine = kiv::takeCommandLine(arguments, kProgramName);
+    const std::vector<kiv::RegistrySetting> settings = kiv::readServiceSettings();
+    const kiv::CommandLineResult commandLine =
+        kiv::takeCommandLine(kiv::withSettings(arguments, settings), kProgramName);
     std::unique_ptr<kiv::KivSrv> host;
     unsigned exitCode = 0;
     if (!commandLine.run) {
         // --help or --version leave nothing to run; a wrong option is the
-        // reason the service did not start.
-        if (commandLine.status != 0)
+        // reason the service did not start, and where the registry gave
+        // options the next line says which.
+        if (commandLine.status != 0) {
             errorLog("%s", commandLine.text.c_str());
+            if (!settings.empty())
+                errorLog("VarnWin32 service: options from the registry: %s\n", kiv::settingsText(settings).c_str());
+        }
         exitCode = static_cast<unsigned>(commandLine.status);
     } else {
         gServiceControl.starting();

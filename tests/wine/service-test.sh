@@ -5,14 +5,17 @@
 #   wine-session.sh service-test.sh VarnWin32-VERSION.msi UPGRADE.msi
 #
 # A silent install with MODE=service and ALLOW_STATUS_FROM puts in the
-# service VarnWin32 (LocalService, automatic, its option as an argument,
-# recovery, firewall rules, the Event Log source) and no dialog; the
+# service VarnWin32 (LocalService, automatic, its option in the registry
+# and not on its command line, recovery, firewall rules, the Event Log
+# source) and no dialog; the
 # service runs and answers a status request from the allowed address and
 # not from another; its start line reaches the Event Log; net stop stops it
 # within 2 s with its stop lines; a start while the port is taken (by the
 # program run from a console) stops with the service's exit code and its
 # reason in the Event Log; Ctrl+C stops the console run cleanly; a second
-# start works. MODE=dialog switches to the dialog, MODE=service back (a
+# start works. A Group Policy value replaces the installer's at the next
+# start (another address answered, the installer's not); a bad one stops
+# the start with exit code 2 and the reason in the Event Log. MODE=dialog switches to the dialog, MODE=service back (a
 # switch over a running dialog is both-test.sh's); other options over the
 # installed service are refused; an upgrade keeps mode and option, the
 # uninstall leaves no service, file or registry key of ours, and a bad
@@ -65,6 +68,9 @@ service_state() { wine_out sc query VarnWin32 | awk '/STATE/ {print $4}'; }
 service_running() { [ "$(service_state)" = RUNNING ]; }
 service_stopped() { [ "$(service_state)" = STOPPED ]; }
 service_value() { wine_out reg query "$service_key" /v "$1" | sed -n "s/^ *$1  *REG_[A-Z_]*  *//p"; }
+# A value the installer kept for the service (HKLM\Software\VarnWin32).
+setting() { wine_out reg query 'HKLM\Software\VarnWin32' /v "$1" | sed -n "s/^ *$1  *REG_[A-Z_]*  *//p"; }
+policy_key='HKLM\Software\Policies\VarnWin32'
 answers() { python3 "$here/peer.py" status "$1" "$local_address" "$2" >/dev/null 2>&1; }
 entries() { wine_out reg query "$uninstall_key" /s | grep -c 'DisplayName.*REG_SZ.*VarnWin32$'; }
 # What Wine's ReportEventW recorded: the entry's text, by its level (trace,
@@ -97,7 +103,9 @@ image=$(service_value ImagePath)
 account=$(service_value ObjectName)
 echo "   ImagePath: $image"
 echo "   ObjectName: $account; Start: $(service_value Start); Type: $(service_value Type)"
-[ "$image" = "$service_exe  \"--allow-status-from=$allowed\"" ] || fail "ImagePath is $image"
+[ "$image" = "$service_exe" ] || fail "ImagePath is $image, not the program alone"
+echo "   AllowStatusFrom: $(setting AllowStatusFrom)"
+[ "$(setting AllowStatusFrom)" = "$allowed" ] || fail "AllowStatusFrom is '$(setting AllowStatusFrom)'"
 [ "$account" = 'NT AUTHORITY\LocalService' ] || fail "the service runs as $account"
 [ "$(service_value Start)" = 0x2 ] || fail "the service does not start automatically"
 [ "$(service_value Type)" = 0x10 ] || fail "the service is not SERVICE_WIN32_OWN_PROCESS"
@@ -183,6 +191,35 @@ wine_out net start VarnWin32 | sed 's/^/   /'
 poll 10 service_running || fail "the service is $(service_state) after net start"
 answers "$allowed" 20 || fail "no status reply after the second start"
 
+step "a policy value over the installer's takes effect at the next start"
+wine_out reg add "$policy_key" /v AllowStatusFrom /d "$other" /f >/dev/null || fail "reg add failed"
+wine_out net stop VarnWin32 >/dev/null
+wine_out net start VarnWin32 >/dev/null
+poll 10 service_running || fail "the service is $(service_state) with the policy value"
+answers "$other" 20 || fail "no status reply to $other, which the policy allows"
+answers "$allowed" 3 && fail "a status reply to $allowed, which the policy replaced"
+start_line="VarnWin32 $version starting with --allow-config-from anyone --allow-status-from $other/32"
+poll 10 event_logged trace "$start_line" || fail "no information entry \"$start_line ...\""
+
+step "a bad policy value stops the start with exit code 2 and its reason in the Event Log"
+wine_out reg add "$policy_key" /v StatusRate /t REG_DWORD /d 100001 /f >/dev/null || fail "reg add failed"
+wine_out net stop VarnWin32 >/dev/null
+wine_out sc start VarnWin32 >/dev/null
+poll 10 service_stopped || fail "the service is $(service_state), not STOPPED, with StatusRate 100001"
+query=$(wine_out sc query VarnWin32)
+echo "$query" | grep -E 'STATE|EXIT_CODE' | sed 's/^/   /'
+echo "$query" | grep -q ' WIN32_EXIT_CODE *: 1066 ' || fail "the refused start is not ERROR_SERVICE_SPECIFIC_ERROR"
+echo "$query" | grep -q 'SERVICE_EXIT_CODE *: 2 ' || fail "the service's own exit code is not 2"
+refusal() { grep -a ':err:eventlog:ReportEventW L"VarnWin32: .*status-rate.*100001' "$work/services.log"; }
+poll 10 refusal >/dev/null || fail "no error entry with the refusal of StatusRate 100001"
+grep -a ':err:eventlog:ReportEventW L"VarnWin32.*100001' "$work/services.log" | cut -d: -f2- | sed 's/^/   /'
+grep -aq ':err:eventlog:ReportEventW L"VarnWin32 service: options from the registry: .*StatusRate=100001' \
+  "$work/services.log" || fail "the refusal does not say the value came from the registry"
+wine_out reg delete "$policy_key" /f >/dev/null
+wine_out net start VarnWin32 >/dev/null
+poll 10 service_running || fail "the service is $(service_state) once the policy is gone"
+answers "$allowed" 20 || fail "no status reply to $allowed once the policy is gone"
+
 step "MODE=dialog over the service switches to the dialog"
 msiexec /i "$msi" MODE=dialog || fail "the switch to the dialog failed"
 service_state | grep -q . && fail "the service is still there ($(service_state))"
@@ -195,8 +232,7 @@ step "MODE=service over the dialog switches back"
 msiexec /i "$msi" MODE=service ALLOW_STATUS_FROM="$allowed" || fail "the switch to the service failed"
 [ -e "$install_dir/VarnWin32.exe" ] && fail "VarnWin32.exe is still there"
 poll 10 service_running || fail "the service is $(service_state) after the switch"
-[ "$(service_value ImagePath)" = "$service_exe  \"--allow-status-from=$allowed\"" ] ||
-  fail "the option is not the service's argument: $(service_value ImagePath)"
+[ "$(setting AllowStatusFrom)" = "$allowed" ] || fail "the option is not kept: '$(setting AllowStatusFrom)'"
 answers "$allowed" 20 || fail "no status reply after the switch"
 answers "$other" 3 && fail "a status reply to $other after the switch"
 
@@ -207,8 +243,7 @@ status=$?
 grep -aF 'VarnWin32 is installed as a service with other options, which an installation of the same version does not change.' "$work/last.log" | head -n 1 | sed 's/^/   log: /'
 grep -aqF 'VarnWin32 is installed as a service with other options, which an installation of the same version does not change.' "$work/last.log" ||
   fail "the installer's log does not say why"
-[ "$(service_value ImagePath)" = "$service_exe  \"--allow-status-from=$allowed\"" ] ||
-  fail "the service's argument changed: $(service_value ImagePath)"
+[ "$(setting AllowStatusFrom)" = "$allowed" ] || fail "the service's option changed: '$(setting AllowStatusFrom)'"
 poll 10 service_running || fail "the service is $(service_state) after the refusal"
 
 step "an upgrade keeps the mode and the option"
@@ -216,8 +251,8 @@ msiexec /i "$upgrade_msi" || fail "the upgrade failed"
 [ "$(entries)" = "1" ] || fail "not exactly one uninstall entry after the upgrade ($(entries))"
 wine_out reg query "$uninstall_key" /s | grep -E 'DisplayVersion' | sed 's/^ */   /'
 poll 10 service_running || fail "the service is $(service_state) after the upgrade"
-[ "$(service_value ImagePath)" = "$service_exe  \"--allow-status-from=$allowed\"" ] ||
-  fail "the upgrade did not keep the option: $(service_value ImagePath)"
+[ "$(setting AllowStatusFrom)" = "$allowed" ] || fail "the upgrade did not keep the option: '$(setting AllowStatusFrom)'"
+[ "$(service_value ImagePath)" = "$service_exe" ] || fail "ImagePath is $(service_value ImagePath) after the upgrade"
 answers "$allowed" 20 || fail "no status reply after the upgrade"
 
 # Nothing of ours in the prefix: service, files, registry, cached package.

@@ -22,6 +22,9 @@ packages=(
   libsystemd-dev dpkg-dev debhelper lintian systemd mmdebstrap systemd-container
   # the Windows installer (wixl) and its inspection (msiinfo)
   wixl msitools
+  # Authenticode signatures of the programs and the package, and the test's
+  # throwaway certificate
+  osslsigncode openssl
 )
 if [ "${1:-}" = "--bench" ]; then
   # bench/run-bench.sh runs its own instances of them

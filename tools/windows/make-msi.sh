@@ -16,6 +16,8 @@
 #   installation started by a user (secure properties);
 # - the firewall's rollback actions run as rollback (wixl makes any
 #   Execute="rollback" an immediate action).
+# It checks what it set, and that no component writes more than one
+# registry value.
 #
 #   make-msi.sh VERSION VarnWin32.exe VarnWin32Service.exe VarnWin32Setup.dll ICON.ico OUTPUT.msi
 set -euo pipefail
@@ -71,6 +73,9 @@ table Component | grep -q 'AUTOSTART="1" OR MODE="both"' || { echo "make-msi: th
 [ "$(table Condition | grep -c 'NOT Installed AND MODE')" = 2 ] ||
   { echo "make-msi: the features' conditions are not set" >&2; exit 1; }
 [ "$(table Registry | grep -cP '\t-\t')" = 2 ] || { echo "make-msi: the keys' removal is not set" >&2; exit 1; }
+# One component for each value written (a key's removal, "-", aside).
+shared=$(table Registry | awk -F'\t' 'NR > 3 && $4 != "-" {print $6}' | sort | uniq -d)
+[ -z "$shared" ] || { echo "make-msi: components with more than one registry value: $shared" >&2; exit 1; }
 [ "$(table CustomAction | grep -cP '^FirewallRollback\d+\t3442\t')" = 2 ] ||
   { echo "make-msi: the firewall's rollback actions are not set" >&2; exit 1; }
 mv "$msi" "$output"

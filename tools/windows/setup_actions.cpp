@@ -5,8 +5,10 @@
 //
 // CheckServiceOptions runs the service's own option check
 // (base/service_options, the code VarnWin32Service.exe runs when it starts)
-// on the arguments the installer is about to give the service: the
-// installer never leaves a service that will not start. It also sets the
+// on the options the installer is about to keep for the service (the
+// registry values it reads at its start, as the arguments they stand for):
+// the installer never leaves a service that will not start by its own
+// values. It also sets the
 // sources of the status rule in the firewall to the networks the service
 // answers (FIREWALLREMOTEIP; "any" stays when it answers anyone).
 // RefuseOtherOptions stops an installation that gives an installed service
@@ -30,7 +32,7 @@
 
 namespace {
 
-// The installer property that holds the service's arguments
+// The installer property that holds the service's options as arguments
 // (tools/windows/varnwin32.wxs).
 constexpr wchar_t kArgumentsProperty[] = L"SERVICEARGUMENTS";
 constexpr wchar_t kRemoteIpProperty[] = L"FIREWALLREMOTEIP";

@@ -1,0 +1,61 @@
+#include "shell/registry_settings.h"
+
+#include <algorithm>
+
+namespace kiv {
+
+const SettingName kSettingNames[4] = {
+    {"AllowConfigFrom", "--allow-config-from"},
+    {"AllowStatusFrom", "--allow-status-from"},
+    {"StatusRate", "--status-rate"},
+    {"Spread", "--spread"},
+};
+
+std::vector<RegistrySetting> readServiceSettings()
+{
+    std::vector<RegistrySetting> settings = readRegistrySettings(kPolicySettingsKey);
+    for (RegistrySetting& installed : readRegistrySettings(kInstalledSettingsKey)) {
+        const bool byPolicy = std::any_of(settings.begin(), settings.end(),
+                                          [&](const RegistrySetting& s) { return s.option == installed.option; });
+        if (!byPolicy)
+            settings.push_back(std::move(installed));
+    }
+    return settings;
+}
+
+std::vector<std::string> withSettings(const std::vector<std::string>& commandLine,
+                                      const std::vector<RegistrySetting>& settings)
+{
+    auto given = [&](const std::string& option) {
+        return std::any_of(settings.begin(), settings.end(),
+                           [&](const RegistrySetting& s) { return s.option == option; });
+    };
+    std::vector<std::string> arguments;
+    for (std::size_t i = 0; i < commandLine.size(); ++i) {
+        const std::string& argument = commandLine[i];
+        const std::string name = argument.substr(0, argument.find('='));
+        if (!given(name)) {
+            arguments.push_back(argument);
+            continue;
+        }
+        // "--option value": its value goes with it.
+        if (name == argument && i + 1 < commandLine.size() && commandLine[i + 1].compare(0, 2, "--") != 0)
+            ++i;
+    }
+    for (const RegistrySetting& setting : settings)
+        arguments.push_back(setting.option + "=" + setting.text);
+    return arguments;
+}
+
+std::string settingsText(const std::vector<RegistrySetting>& settings)
+{
+    std::string text;
+    for (const RegistrySetting& setting : settings) {
+        if (!text.empty())
+            text += ", ";
+        text += "HKLM\\" + setting.key + "\\" + setting.value + "=" + setting.text;
+    }
+    return text;
+}
+
+}  // namespace kiv
