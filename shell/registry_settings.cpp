@@ -4,11 +4,12 @@
 
 namespace kiv {
 
-const SettingName kSettingNames[4] = {
+const SettingName kSettingNames[5] = {
     {"AllowConfigFrom", "--allow-config-from"},
     {"AllowStatusFrom", "--allow-status-from"},
     {"StatusRate", "--status-rate"},
     {"Spread", "--spread"},
+    {"LogLevel", "--log-level"},
 };
 
 std::vector<RegistrySetting> readServiceSettings()
@@ -31,7 +32,8 @@ std::vector<std::string> withSettings(const std::vector<std::string>& commandLin
                            [&](const RegistrySetting& s) { return s.option == option; });
     };
     std::vector<std::string> arguments;
-    for (std::size_t i = 0; i < commandLine.size(); ++i) {
+    std::size_t i = 0;
+    for (; i < commandLine.size() && commandLine[i] != "--"; ++i) {
         const std::string& argument = commandLine[i];
         const std::string name = argument.substr(0, argument.find('='));
         if (!given(name)) {
@@ -42,8 +44,10 @@ std::vector<std::string> withSettings(const std::vector<std::string>& commandLin
         if (name == argument && i + 1 < commandLine.size() && commandLine[i + 1].compare(0, 2, "--") != 0)
             ++i;
     }
+    // Before a "--": what follows it is no option.
     for (const RegistrySetting& setting : settings)
         arguments.push_back(setting.option + "=" + setting.text);
+    arguments.insert(arguments.end(), commandLine.begin() + static_cast<std::ptrdiff_t>(i), commandLine.end());
     return arguments;
 }
 

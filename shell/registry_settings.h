@@ -21,7 +21,7 @@ struct SettingName {
     const char* value;   // "AllowStatusFrom"
     const char* option;  // "--allow-status-from"
 };
-extern const SettingName kSettingNames[4];
+extern const SettingName kSettingNames[5];
 
 // One value found: where, and its text.
 struct RegistrySetting {
@@ -41,7 +41,8 @@ std::vector<RegistrySetting> readRegistrySettings(const char* key);
 std::vector<RegistrySetting> readServiceSettings();
 
 // The arguments the service parses: `commandLine` without the options that
-// `settings` give, then each setting as "--option=text".
+// `settings` give, then each setting as "--option=text", then whatever
+// followed a "--" of the command line.
 std::vector<std::string> withSettings(const std::vector<std::string>& commandLine,
                                       const std::vector<RegistrySetting>& settings);
 
