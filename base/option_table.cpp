@@ -9,8 +9,8 @@ constexpr std::size_t kLineWidth = 79;
 constexpr std::size_t kTextColumn = 22;  // where an option's text starts in --help
 
 // Every program takes these two, with or without a command.
-const OptionSpec kHelpOption = {"help", nullptr, false, "List the options and exit with status 0."};
-const OptionSpec kVersionOption = {"version", nullptr, false,
+const OptionRule kHelpOption = {"help", nullptr, false, "List the options and exit with status 0."};
+const OptionRule kVersionOption = {"version", nullptr, false,
                                    "Print the program's name and version and exit with status 0."};
 
 std::string listText(const std::vector<std::string>& words)
@@ -36,7 +36,7 @@ bool takenBy(const OptionGroup& group, const std::string& command)
 }
 
 // The option `name` as `command` takes it; nullptr when it does not.
-const OptionSpec* findOption(const ProgramOptions& program, const std::string& command, const std::string& name)
+const OptionRule* findOption(const ProgramOptions& program, const std::string& command, const std::string& name)
 {
     if (name == kHelpOption.name)
         return &kHelpOption;
@@ -47,7 +47,7 @@ const OptionSpec* findOption(const ProgramOptions& program, const std::string& c
     for (const OptionGroup& group : program.groups) {
         if (!takenBy(group, command))
             continue;
-        for (const OptionSpec& option : group.options) {
+        for (const OptionRule& option : group.options) {
             if (name == option.name)
                 return &option;
         }
@@ -65,7 +65,7 @@ OptionError unknownOption(const ProgramOptions& program, const std::string& comm
     return OptionError(command + " takes no option " + quotedValue(option) + kHelpHint);
 }
 
-std::string optionHead(const OptionSpec& option)
+std::string optionHead(const OptionRule& option)
 {
     std::string head = std::string("--") + option.name;
     if (option.valueName != nullptr)
@@ -212,7 +212,7 @@ ParsedOptions parseOptions(const ProgramOptions& program, const std::vector<std:
         }
         const std::string::size_type equals = argument.find('=');
         const std::string name = argument.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
-        const OptionSpec* option = findOption(program, parsed.command, name);
+        const OptionRule* option = findOption(program, parsed.command, name);
         if (option == nullptr)
             throw unknownOption(program, parsed.command, argument.substr(0, equals));
         const std::string shown = "--" + name;
@@ -247,7 +247,7 @@ std::string helpText(const ProgramOptions& program)
     for (const OptionGroup& group : listedGroups(program)) {
         if (group.heading != nullptr)
             text += std::string(group.heading) + ":\n";
-        for (const OptionSpec& option : group.options) {
+        for (const OptionRule& option : group.options) {
             const std::string head = "  " + optionHead(option);
             text += head;
             const std::vector<std::string> lines = wrapped(option.text, kLineWidth - kTextColumn);
@@ -276,7 +276,7 @@ std::string manOptions(const ProgramOptions& program)
     for (const OptionGroup& group : listedGroups(program)) {
         if (group.heading != nullptr)
             text += ".SS \"" + troff(group.heading) + "\"\n";
-        for (const OptionSpec& option : group.options) {
+        for (const OptionRule& option : group.options) {
             text += ".TP\n";
             if (option.valueName != nullptr)
                 text += ".BI \"" + troff(std::string("--") + option.name) + " \" \"" + troff(option.valueName) + "\"\n";
@@ -296,7 +296,7 @@ std::string commentedOptions(const ProgramOptions& program)
     for (const OptionGroup& group : program.groups) {
         if (group.heading != nullptr)
             text += std::string("# ") + group.heading + ":\n#\n";
-        for (const OptionSpec& option : group.options) {
+        for (const OptionRule& option : group.options) {
             text += "# " + optionHead(option) + "\n";
             for (const std::string& line : wrapped(option.text, kLineWidth - 6))
                 text += "#     " + line + "\n";

@@ -32,7 +32,7 @@ std::string quotedValue(const std::string& text);
 // The refusal of an argument a program (or its command) does not take.
 OptionError unexpectedArgument(const std::string& argument);
 
-struct OptionSpec {
+struct OptionRule {
     const char* name;       // without the leading "--"
     const char* valueName;  // "CIDR[,CIDR...]"; nullptr: a switch
     bool repeatable;        // false: given twice is refused
@@ -44,7 +44,7 @@ struct OptionSpec {
 struct OptionGroup {
     const char* heading;  // nullptr: no heading
     std::vector<std::string> commands;
-    std::vector<OptionSpec> options;
+    std::vector<OptionRule> options;
 };
 
 struct ProgramOptions {

@@ -121,7 +121,7 @@ unsigned wholeOption(const std::string& name, const std::string& value, long lon
 // One option of the service: how it is described, how its value is taken,
 // and how it shows in the start-up line.
 struct ServiceOption {
-    OptionSpec spec;
+    OptionRule rule;
     void (*take)(ServiceOptions& options, const std::string& value);
     // The option as a command line gives it, for the start-up line; empty
     // when it is left out there (a view socket not given is the default).
@@ -194,7 +194,7 @@ ProgramOptions makeServiceProgram()
 {
     OptionGroup group{nullptr, {}, {}};
     for (const ServiceOption& option : kServiceOptions)
-        group.options.push_back(option.spec);
+        group.options.push_back(option.rule);
     return {"varnwin32-service",
             {},
             {group},
@@ -226,7 +226,7 @@ ServiceOptions parseServiceOptions(const std::vector<std::string>& arguments)
     options.version = parsed.version;
     for (const ParsedOptions::Entry& entry : parsed.entries) {
         for (const ServiceOption& option : kServiceOptions) {
-            if (entry.name == option.spec.name)
+            if (entry.name == option.rule.name)
                 option.take(options, entry.value);
         }
     }
