@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks that no include runs up the layers
-# (tools/check-layers.sh), builds, and runs every test: the normal build, an
+# (tools/check-layers.sh) and that every link of README and docs/ resolves,
+# builds, and runs every test: the normal build, an
 # AddressSanitizer + UndefinedBehaviorSanitizer build (leaks reported) and a
 # ThreadSanitizer build. The network tests make private network namespaces,
 # which needs root: run as root or with sudo available.
@@ -17,6 +18,9 @@ status=0
 
 echo "== layer order of the includes (base, metrics, beacon, net, service, shell, tools)"
 tools/check-layers.sh . || status=1
+
+echo "== links of README and docs/ (every page reached from README)"
+python3 tests/docs/check-links.py || status=1
 
 echo "== build and test (warnings are errors)"
 cmake -S . -B build-check -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARN_WERROR=ON
