@@ -160,16 +160,22 @@ if [ -n "$asked" ] && [ -n "$stopped" ]; then
   [ "$stop_ms" -lt "$stop_limit_ms" ] || fail "the service took $stop_ms ms to stop"
 fi
 
+# A stopped service's exit codes: ERROR_SERVICE_SPECIFIC_ERROR and its own.
+stopped_with() {
+  local query
+  query=$(wine_out sc query VarnWin32)
+  echo "$query" | grep -E 'STATE|EXIT_CODE' | sed 's/^/   /'
+  echo "$query" | grep -q ' WIN32_EXIT_CODE *: 1066 ' || fail "$2 is not ERROR_SERVICE_SPECIFIC_ERROR"
+  echo "$query" | grep -q "SERVICE_EXIT_CODE *: $1 " || fail "the service's own exit code is not $1"
+}
+
 step "the program from a console holds port 45654; a service start then fails with its reason"
 WINEDEBUG=-all wine "$service_exe" >"$work/console.out" 2>"$work/console.err" &
 console=$!
 poll 30 answers "$other" 1 || fail "the program from a console does not answer"
 wine_out sc start VarnWin32 >/dev/null
 poll 10 service_stopped || fail "the service is $(service_state), not STOPPED, with the port taken"
-query=$(wine_out sc query VarnWin32)
-echo "$query" | grep -E 'STATE|EXIT_CODE' | sed 's/^/   /'
-echo "$query" | grep -q ' WIN32_EXIT_CODE *: 1066 ' || fail "the failed start is not ERROR_SERVICE_SPECIFIC_ERROR"
-echo "$query" | grep -q 'SERVICE_EXIT_CODE *: 1 ' || fail "the service's own exit code is not 1"
+stopped_with 1 "the failed start"
 reason="VarnWin32 cannot start: UDP port 45654 is already in use"
 poll 10 event_logged err "$reason" || fail "no error entry \"$reason\""
 grep -a "eventlog:ReportEventW L\"$reason" "$work/services.log" | head -n 1 | cut -d: -f2- | sed 's/^/   /'
@@ -206,10 +212,7 @@ wine_out reg add "$policy_key" /v StatusRate /t REG_DWORD /d 100001 /f >/dev/nul
 wine_out net stop VarnWin32 >/dev/null
 wine_out sc start VarnWin32 >/dev/null
 poll 10 service_stopped || fail "the service is $(service_state), not STOPPED, with StatusRate 100001"
-query=$(wine_out sc query VarnWin32)
-echo "$query" | grep -E 'STATE|EXIT_CODE' | sed 's/^/   /'
-echo "$query" | grep -q ' WIN32_EXIT_CODE *: 1066 ' || fail "the refused start is not ERROR_SERVICE_SPECIFIC_ERROR"
-echo "$query" | grep -q 'SERVICE_EXIT_CODE *: 2 ' || fail "the service's own exit code is not 2"
+stopped_with 2 "the refused start"
 refusal() { grep -a ':err:eventlog:ReportEventW L"VarnWin32: .*status-rate.*100001' "$work/services.log"; }
 poll 10 refusal >/dev/null || fail "no error entry with the refusal of StatusRate 100001"
 grep -a ':err:eventlog:ReportEventW L"VarnWin32.*100001' "$work/services.log" | cut -d: -f2- | sed 's/^/   /'
