@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include <boost/asio/executor_work_guard.hpp>
 #include <boost/asio/post.hpp>
 
 #include "base/debug_log.h"
@@ -38,7 +39,7 @@ KivServer::KivServer()
       mUdpServer(std::make_unique<UdpKivServer>(mIoService)),
       mMulticast(mIoService, kBeaconGroup, *this),
       mMulticastCloud(mIoService, kCloudGroup, *this),
-      mTickTimer(mIoService, std::chrono::seconds(5))
+      mTickDue(std::chrono::steady_clock::now() + std::chrono::seconds(5))
 {
     debugLog("==>  KivServer::KivServer\n");
     gKivServer.store(this);
@@ -101,7 +102,20 @@ void KivServer::run()
     mRunActive.store(true);
     debugLog("==>  KivServer::run\n");
     try {
-        mIoService.run();
+        // The tick is not a timer of the io_context: the loop runs the
+        // handlers until the tick is due, then the tick. Waiting so costs
+        // one system call a tick (the wait itself, with the tick's time as
+        // its timeout); an Asio timer re-armed every second costs two more,
+        // and a wake-up through its timer descriptor.
+        auto work = boost::asio::make_work_guard(mIoService);
+        while (!mIoService.stopped()) {
+            if (mTickRunning && std::chrono::steady_clock::now() >= mTickDue)
+                onTick();
+            else if (mTickRunning)
+                mIoService.run_one_until(mTickDue);
+            else
+                mIoService.run_one();
+        }
         mRunExited.store(true);
         infoLog("KivServer::run HAS EXITED CORRECTLY\n");
         debugLog("<==  KivServer::run\n");
@@ -220,8 +234,7 @@ void KivServer::startTickTimer()
 {
     mTickRunning = true;
     mTickSeconds = 1;
-    mTickTimer.expires_at(mTickTimer.expiry() + std::chrono::seconds(1));
-    mTickTimer.async_wait([this](const boost::system::error_code& error) { onTick(error); });
+    mTickDue += std::chrono::seconds(1);
 }
 
 void KivServer::setTickObserver(std::function<void()> observer)
@@ -231,13 +244,13 @@ void KivServer::setTickObserver(std::function<void()> observer)
     });
 }
 
-void KivServer::onTick(const boost::system::error_code& error)
+void KivServer::onTick()
 {
-    if (!mTickRunning || error == boost::asio::error::operation_aborted)
+    if (!mTickRunning)
         return;
     const auto period = std::chrono::seconds(mTickSeconds);
     const auto now = std::chrono::steady_clock::now();
-    const auto missed = (now - mTickTimer.expiry()) / period;
+    const auto missed = (now - mTickDue) / period;
     const bool stalled = missed > kMaxCatchUpTicks;
     if (stalled)
         catchUpAfterStall(static_cast<int>(missed));
@@ -247,11 +260,10 @@ void KivServer::onTick(const boost::system::error_code& error)
     if (mTickObserver)
         mTickObserver();
     stateMayHaveChanged();
-    // From the previous expiry, not from now: the tick never drifts, and a
+    // From the previous due time, not from now: the tick never drifts, and a
     // tick a little late is followed at once by the next. After a stall
     // (a suspended machine, a stopped process) the schedule goes on from now.
-    mTickTimer.expires_at(stalled ? now + period : mTickTimer.expiry() + period);
-    mTickTimer.async_wait([this](const boost::system::error_code& e) { onTick(e); });
+    mTickDue = stalled ? now + period : mTickDue + period;
 }
 
 void KivServer::catchUpAfterStall(int missedTicks)

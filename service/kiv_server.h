@@ -4,6 +4,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -14,7 +15,6 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
-#include <boost/asio/steady_timer.hpp>
 
 #include "base/debug_log.h"
 #include "base/repeated_warning.h"
@@ -149,7 +149,7 @@ private:
     void onCloudServerAddress(const std::string& address) override;
 
     void startTickTimer();
-    void onTick(const boost::system::error_code& error);
+    void onTick();
     void catchUpAfterStall(int missedTicks);
     void ageBeacons();
     void keepAlivePass();
@@ -209,7 +209,9 @@ private:
     std::unique_ptr<LocalNetwork> mLocalNetwork;
     int mTickSeconds = 5;
     bool mTickRunning = false;
-    boost::asio::steady_timer mTickTimer;
+    // When the next tick is due. The worker's loop waits for the io_context's
+    // handlers until then (see run()).
+    std::chrono::steady_clock::time_point mTickDue;
     std::function<void()> mTickObserver;
     std::function<void()> mStateObserver;
     std::string mHostName;

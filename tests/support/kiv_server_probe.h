@@ -40,7 +40,7 @@ struct KivServerProbe {
     void refreshLocalNetwork() { s.mLocalNetwork->refresh(); }
     void setSafetyPoll(std::chrono::milliseconds period) { s.mLocalNetwork->setSafetyPoll(period); }
     std::size_t localAddressCount() const { return s.mLocalNetwork->addresses().size(); }
-    boost::asio::steady_timer::time_point tickExpiry() const { return s.mTickTimer.expiry(); }
+    std::chrono::steady_clock::time_point tickExpiry() const { return s.mTickDue; }
     void setAlarm(int percent, int seconds)
     {
         s.mAlarmPercent = percent;
@@ -48,8 +48,8 @@ struct KivServerProbe {
         s.mAlarmCountdown = seconds;
     }
     void setTickCount(int ticks) { s.mTickCount = ticks; }
-    void fireTick() { s.onTick(boost::system::error_code()); }
-    void setTickExpiry(boost::asio::steady_timer::time_point expiry) { s.mTickTimer.expires_at(expiry); }
+    void fireTick() { s.onTick(); }
+    void setTickExpiry(std::chrono::steady_clock::time_point expiry) { s.mTickDue = expiry; }
     MulticastReceiverCloud& cloud() { return s.mMulticastCloud; }
     // A configuration from `sender` (IPv4, host order), as the group hands it over.
     void configure(std::uint32_t sender, const std::string& message) { s.onConfiguration(sender, message); }
