@@ -12,18 +12,6 @@ const SettingName kSettingNames[5] = {
     {"LogLevel", "--log-level"},
 };
 
-std::vector<RegistrySetting> readServiceSettings()
-{
-    std::vector<RegistrySetting> settings = readRegistrySettings(kPolicySettingsKey);
-    for (RegistrySetting& installed : readRegistrySettings(kInstalledSettingsKey)) {
-        const bool byPolicy = std::any_of(settings.begin(), settings.end(),
-                                          [&](const RegistrySetting& s) { return s.option == installed.option; });
-        if (!byPolicy)
-            settings.push_back(std::move(installed));
-    }
-    return settings;
-}
-
 std::vector<std::string> withSettings(const std::vector<std::string>& commandLine,
                                       const std::vector<RegistrySetting>& settings)
 {

@@ -33,7 +33,9 @@ struct RegistrySetting {
 
 // The values of kSettingNames under HKLM\`key`: a string as it is, a DWORD
 // or QWORD in decimal, a value of another type as a text the option parser
-// refuses. An empty string counts as no value. Off Windows: none.
+// refuses. An empty string counts as no value. Windows only, with
+// readServiceSettings (shell/win32/registry_reader.cpp): the Linux service
+// takes its settings from its command line (/etc/default/varnwin32).
 std::vector<RegistrySetting> readRegistrySettings(const char* key);
 
 // The settings of both keys, policy's over the installer's for a value

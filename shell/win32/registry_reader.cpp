@@ -1,25 +1,15 @@
+// The service's registry settings read at its start (shell/registry_settings.h).
 #include <windows.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "shell/registry_settings.h"
+#include "shell/win32/command_line.h"
 
 namespace kiv {
 namespace {
-
-std::string utf8Of(const wchar_t* text, std::size_t length)
-{
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-    std::string result(size > 0 ? static_cast<std::size_t>(size) : 0u, '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), result.data(), size, nullptr, nullptr);
-    return result;
-}
-
-std::wstring wideOf(const char* ascii)
-{
-    return std::wstring(ascii, ascii + std::char_traits<char>::length(ascii));
-}
 
 // The value's text; empty for an empty string.
 std::string textOf(DWORD type, const std::vector<BYTE>& data, DWORD size)
@@ -31,7 +21,7 @@ std::string textOf(DWORD type, const std::vector<BYTE>& data, DWORD size)
         std::size_t length = size / sizeof(wchar_t);
         while (length > 0 && text[length - 1] == L'\0')
             --length;
-        return utf8Of(text, length);
+        return win32::toUtf8(std::wstring(text, length));
     }
     case REG_DWORD:
         if (size >= sizeof(DWORD))
@@ -53,11 +43,11 @@ std::vector<RegistrySetting> readRegistrySettings(const char* key)
 {
     std::vector<RegistrySetting> settings;
     HKEY handle = nullptr;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, wideOf(key).c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &handle) !=
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, win32::fromUtf8(key).c_str(), 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &handle) !=
         ERROR_SUCCESS)
         return settings;
     for (const SettingName& name : kSettingNames) {
-        const std::wstring valueName = wideOf(name.value);
+        const std::wstring valueName = win32::fromUtf8(name.value);
         DWORD type = 0;
         DWORD size = 0;
         if (::RegQueryValueExW(handle, valueName.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
@@ -70,6 +60,18 @@ std::vector<RegistrySetting> readRegistrySettings(const char* key)
             settings.push_back({key, name.value, name.option, std::move(text)});
     }
     ::RegCloseKey(handle);
+    return settings;
+}
+
+std::vector<RegistrySetting> readServiceSettings()
+{
+    std::vector<RegistrySetting> settings = readRegistrySettings(kPolicySettingsKey);
+    for (RegistrySetting& installed : readRegistrySettings(kInstalledSettingsKey)) {
+        const bool byPolicy = std::any_of(settings.begin(), settings.end(),
+                                          [&](const RegistrySetting& s) { return s.option == installed.option; });
+        if (!byPolicy)
+            settings.push_back(std::move(installed));
+    }
     return settings;
 }
 
